@@ -1,0 +1,54 @@
+// The MAT-file and array calls the converters make, over our own strict
+// reader and writer of the published MAT-file formats.
+//
+// Writing ("w"): MAT level 5, uncompressed, one variable per matPutVariable.
+// The file is written beside the target under a temporary name and renamed
+// over the target by matClose only when every byte reached the disk; any
+// failure leaves an existing target untouched. "w7.3" writes the HDF5-based
+// layout instead (for variables of 2 GiB and more).
+// Reading ("r"): level 4, level 5 (plain and compressed) and 7.3 files, in
+// either byte order. matGetNextVariable hands out each variable in file order
+// as a double array.
+//
+// No call throws or aborts. Failures come back as results (null, non-zero);
+// damage found while reading is reported through QWarning by the layer.
+#pragma once
+
+#include <cstddef>
+
+struct MATFile;
+struct mxArray;
+
+using mwSize = size_t;
+
+enum mxComplexity { mxREAL = 0, mxCOMPLEX = 1 };
+
+// mode "r", "w" or "w7.3". Null when the file cannot be opened (for "r":
+// also when it is not a MAT-file).
+MATFile* matOpen(const char* filename, const char* mode);
+
+// Finishes and closes the file; 0 on success. For a file opened for writing a
+// non-zero result means the target was left as it was before matOpen.
+int matClose(MATFile* file);
+
+// Writes one variable; 0 on success. A failed write poisons the file: later
+// writes fail too and matClose discards it.
+int matPutVariable(MATFile* file, const char* name, const mxArray* array);
+
+// The next variable of a file opened for reading, converted to doubles, with
+// *name set to its name (valid until the array is destroyed). Null at the end
+// of the file or at damage (reported through QWarning).
+mxArray* matGetNextVariable(MATFile* file, const char** name);
+
+// Variables left unread in a file opened for reading (counted without
+// decoding them), or -1 when they cannot be counted.
+long matCountRemaining(MATFile* file);
+
+// A real (or complex) double array of m x n, zero-filled. Null when the
+// memory cannot be obtained.
+mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity complexity);
+double* mxGetPr(const mxArray* array);
+mwSize mxGetNumberOfDimensions(const mxArray* array);
+const mwSize* mxGetDimensions(const mxArray* array);
+mwSize mxGetNumberOfElements(const mxArray* array);
+void mxDestroyArray(mxArray* array);

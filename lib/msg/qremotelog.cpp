@@ -1,0 +1,4 @@
+// Placeholder channel: sends nothing until the network layer lands.
+#include "msg/qremotelog.h"
+
+void QRemoteLogSend(const char*) {}

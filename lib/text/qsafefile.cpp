@@ -1,0 +1,135 @@
+#include "text/qsafefile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kBufferSize = 1 << 20;
+std::atomic<unsigned> tempCounter{0};
+
+std::string directoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+}  // namespace
+
+QSafeFile::~QSafeFile() { Abort(); }
+
+bool QSafeFile::Open(const char* target) {
+  Abort();
+  error_ = 0;
+  target_ = target;
+  struct stat st;
+  bool replacing = ::stat(target, &st) == 0;
+  if (replacing && S_ISDIR(st.st_mode)) {
+    error_ = EISDIR;
+    return false;
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[64];
+    std::snprintf(suffix, sizeof suffix, ".%d-%u.tmp", static_cast<int>(::getpid()),
+                  tempCounter.fetch_add(1));
+    temp_ = target_ + suffix;
+    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ < 0 && errno == ENAMETOOLONG) {
+      temp_ = directoryOf(target_) + "/.qsafe" + suffix;
+      fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    }
+    if (fd_ >= 0) break;
+    if (errno != EEXIST) {
+      error_ = errno;
+      temp_.clear();
+      return false;
+    }
+  }
+  if (fd_ < 0) {
+    error_ = EEXIST;
+    temp_.clear();
+    return false;
+  }
+  if (replacing) (void)::fchmod(fd_, st.st_mode & 07777);
+  buffer_.resize(kBufferSize);
+  used_ = 0;
+  return true;
+}
+
+bool QSafeFile::writeAll(const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd_, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      return false;
+    }
+    if (n == 0) {
+      error_ = EIO;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool QSafeFile::flushBuffer() {
+  if (used_ == 0) return true;
+  bool ok = writeAll(buffer_.data(), used_);
+  used_ = 0;
+  return ok;
+}
+
+bool QSafeFile::Write(const void* data, size_t size) {
+  if (fd_ < 0 || error_) return false;
+  const char* p = static_cast<const char*>(data);
+  if (used_ + size <= buffer_.size()) {
+    std::memcpy(buffer_.data() + used_, p, size);
+    used_ += size;
+    return true;
+  }
+  if (!flushBuffer()) return false;
+  if (size >= buffer_.size()) return writeAll(p, size);
+  std::memcpy(buffer_.data(), p, size);
+  used_ = size;
+  return true;
+}
+
+bool QSafeFile::Commit() {
+  if (fd_ < 0) return false;
+  bool ok = !error_ && flushBuffer();
+  if (::close(fd_) != 0 && ok) {
+    error_ = errno;
+    ok = false;
+  }
+  fd_ = -1;
+  if (ok && ::rename(temp_.c_str(), target_.c_str()) != 0) {
+    error_ = errno;
+    ok = false;
+  }
+  if (!ok) ::unlink(temp_.c_str());
+  temp_.clear();
+  buffer_.clear();
+  buffer_.shrink_to_fit();
+  return ok;
+}
+
+void QSafeFile::Abort() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  if (!temp_.empty()) {
+    ::unlink(temp_.c_str());
+    temp_.clear();
+  }
+  used_ = 0;
+}
