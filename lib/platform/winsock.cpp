@@ -1,0 +1,126 @@
+#include "platform/winsock.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace win {
+
+namespace {
+
+int startups = 0;
+StartupHook startupHook = nullptr;
+ResolverHook resolverHook = nullptr;
+
+// The one host entry the look-up returns, as Winsock keeps one per thread.
+struct HostStore {
+  hostent entry{};
+  char name[256] = {};
+  in_addr address{};
+  char* addresses[2] = {};
+  char* aliases[1] = {};
+} host;
+
+const hostent* fillHost(uint32_t address, const char* canonical) {
+  std::memset(&host.entry, 0, sizeof host.entry);
+  std::snprintf(host.name, sizeof host.name, "%s", canonical ? canonical : "");
+  host.address.s_addr = address;
+  host.addresses[0] = reinterpret_cast<char*>(&host.address);
+  host.addresses[1] = nullptr;
+  host.aliases[0] = nullptr;
+  host.entry.h_name = host.name;
+  host.entry.h_aliases = host.aliases;
+  host.entry.h_addrtype = AF_INET;
+  host.entry.h_length = 4;
+  host.entry.h_addr_list = host.addresses;
+  return &host.entry;
+}
+
+}  // namespace
+
+int WSAStartup(WORD requested, WSADATA* data) {
+  WSADATA local;
+  if (!data) data = &local;
+  int result = 0;
+  if (startupHook) {
+    result = startupHook(requested, data);
+  } else {
+    int major = requested & 0xFF;
+    int minor = requested >> 8;
+    bool offered = (major == 1 && minor >= 1) || (major == 2 && minor <= 2);
+    data->wVersion = offered ? requested : MAKEWORD(2, 2);
+    data->wHighVersion = MAKEWORD(2, 2);
+  }
+  if (result == 0) ++startups;
+  return result;
+}
+
+int WSACleanup() {
+  if (startups == 0) return SOCKET_ERROR;
+  --startups;
+  return 0;
+}
+
+int WSAGetLastError() { return errno; }
+
+int closesocket(SOCKET s) { return ::close(s) == 0 ? 0 : SOCKET_ERROR; }
+
+int ioctlsocket(SOCKET s, unsigned long cmd, unsigned long* arg) {
+  if (cmd != static_cast<unsigned long>(FIONBIO) || !arg) {
+    errno = EINVAL;
+    return SOCKET_ERROR;
+  }
+  int on = *arg ? 1 : 0;
+  return ::ioctl(s, FIONBIO, &on) == 0 ? 0 : SOCKET_ERROR;
+}
+
+long sendto(SOCKET s, const void* buf, size_t len, int flags, const sockaddr* to,
+            socklen_t tolen) {
+  if (to && tolen >= static_cast<socklen_t>(sizeof(sockaddr_in)) && to->sa_family == AF_INET &&
+      reinterpret_cast<const sockaddr_in*>(to)->sin_addr.s_addr == htonl(INADDR_ANY)) {
+    errno = EADDRNOTAVAIL;
+    return SOCKET_ERROR;
+  }
+  ssize_t sent = ::sendto(s, buf, len, flags | MSG_NOSIGNAL, to, tolen);
+  return sent < 0 ? SOCKET_ERROR : static_cast<long>(sent);
+}
+
+const hostent* gethostbyname(const char* name) {
+  if (!name) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  if (resolverHook) {
+    uint32_t address = 0;
+    std::string canonical;
+    if (!resolverHook(name, &address, &canonical)) {
+      errno = EAI_NONAME;
+      return nullptr;
+    }
+    return fillHost(address, canonical.c_str());
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  hints.ai_flags = AI_CANONNAME;
+  addrinfo* found = nullptr;
+  int rc = ::getaddrinfo(name, nullptr, &hints, &found);
+  if (rc != 0 || !found) {
+    if (rc != EAI_SYSTEM) errno = rc != 0 ? rc : EAI_NONAME;
+    if (found) ::freeaddrinfo(found);
+    return nullptr;
+  }
+  uint32_t address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+  const hostent* entry = fillHost(address, found->ai_canonname ? found->ai_canonname : name);
+  ::freeaddrinfo(found);
+  return entry;
+}
+
+void SetStartupHook(StartupHook hook) { startupHook = hook; }
+int StartupCount() { return startups; }
+void ResetStartupCount() { startups = 0; }
+void SetResolverHook(ResolverHook hook) { resolverHook = hook; }
+
+}  // namespace win

@@ -1,0 +1,81 @@
+// Stand-ins for the Winsock calls the networking layer is written against.
+//
+// The layer (lib/net) keeps the Winsock shape: a start-up that grants a
+// version, a last socket error, closesocket and ioctlsocket, a host look-up
+// returning a host entry. Here they sit on POSIX sockets: start-up needs no
+// work and grants what is asked up to 2.2, the last socket error is errno,
+// FIONBIO is the platform's own, and the host look-up is getaddrinfo for
+// IPv4 with the canonical name. socket, bind, connect, send, setsockopt,
+// inet_addr and the byte-order helpers are POSIX's own and used directly.
+//
+// Nothing here throws or aborts; failures come back as the Winsock results
+// (SOCKET_ERROR, INVALID_SOCKET, a null host entry) with the error in errno.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <cstdint>
+#include <string>
+
+namespace win {
+
+using WORD = uint16_t;
+using SOCKET = int;
+constexpr SOCKET INVALID_SOCKET = -1;
+constexpr int SOCKET_ERROR = -1;
+
+constexpr WORD MAKEWORD(int low, int high) {
+  return static_cast<WORD>((low & 0xFF) | ((high & 0xFF) << 8));
+}
+
+struct WSADATA {
+  WORD wVersion = 0;      // low byte major, high byte minor
+  WORD wHighVersion = 0;  // the highest version this stand-in offers: 2.2
+};
+
+// Grants the requested version when it is at least 1.1 and at most 2.2,
+// else 2.2 (as Winsock answers a request above what it offers). Returns 0.
+int WSAStartup(WORD requested, WSADATA* data);
+// Undoes one start-up; SOCKET_ERROR when none is outstanding.
+int WSACleanup();
+// The error of the last failed socket call: errno.
+int WSAGetLastError();
+
+int closesocket(SOCKET s);
+// FIONBIO with *arg non-zero switches non-blocking mode on, zero off.
+int ioctlsocket(SOCKET s, unsigned long cmd, unsigned long* arg);
+
+// Like POSIX sendto, except that the wildcard address 0.0.0.0 is refused
+// with EADDRNOTAVAIL, as Winsock refuses it. Linux would instead deliver
+// such a datagram to a local port, so the logs of an unresolvable log host
+// would land at whatever listens on this machine.
+long sendto(SOCKET s, const void* buf, size_t len, int flags, const sockaddr* to,
+            socklen_t tolen);
+
+// IPv4 host look-up: h_name is the canonical name, h_addr_list[0] the first
+// address (4 bytes, network order). The entry lives in static storage that
+// the next look-up overwrites. On failure null, with errno set to the
+// resolver's code (glibc's negative EAI_ value, or the system error).
+const hostent* gethostbyname(const char* name);
+
+// --- For tests only; the programs never call these. ---
+
+// Replaces the start-up: the hook fills *data and returns the result that
+// WSAStartup should give. Null restores the stand-in's own behaviour.
+using StartupHook = int (*)(WORD requested, WSADATA* data);
+void SetStartupHook(StartupHook hook);
+// Number of successful WSAStartup calls not yet undone by WSACleanup.
+int StartupCount();
+void ResetStartupCount();
+
+// Replaces the host look-up: return true and fill the IPv4 address (network
+// order) and canonical name, or false for a name that does not resolve.
+// Null restores getaddrinfo. Keeps unit tests off the network's resolver.
+using ResolverHook = bool (*)(const char* name, uint32_t* address, std::string* canonical);
+void SetResolverHook(ResolverHook hook);
+
+}  // namespace win

@@ -1,0 +1,166 @@
+#include "text/qdlmfile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "msg/qlog.h"
+#include "text/qexpand.h"
+
+namespace {
+
+// Large enough that a whole piece (10239 characters) always fits after the
+// unread rest has been moved to the front.
+constexpr size_t kReadBufferSize = 4 << 20;
+
+}  // namespace
+
+QDLMFile::QDLMFile(const char* fileName) : name_(fileName ? fileName : "") {
+  // Read-only: archived logs and other users' files must convert as well.
+  fd_ = ::open(QExpandFilename(name_.c_str()), O_RDONLY | O_CLOEXEC);
+  if (fd_ >= 0) {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  if (fd_ < 0) {
+    QWarning("QDLMFile ctor: can't open '%s'\n", name_.c_str());
+    return;
+  }
+  buffer_.resize(kReadBufferSize);
+  recordCount_ = NoofRecs();
+  Rewind();
+}
+
+QDLMFile::~QDLMFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void QDLMFile::Rewind() {
+  if (fd_ < 0) return;
+  ::lseek(fd_, 0, SEEK_SET);
+  pos_ = end_ = 0;
+  eof_ = false;
+}
+
+bool QDLMFile::IsEOF() const { return fd_ < 0 || eof_; }
+
+// One read with the semantics of a bounded line read: at most 10239
+// characters, up to and including the first line feed.
+bool QDLMFile::readPiece() {
+  constexpr size_t kMax = kLineBufferSize - 1;
+  for (;;) {
+    size_t avail = end_ - pos_;
+    const char* start = buffer_.data() + pos_;
+    size_t window = avail < kMax ? avail : kMax;
+    const void* nl = std::memchr(start, '\n', window);
+    size_t take = 0;
+    if (nl) {
+      take = static_cast<size_t>(static_cast<const char*>(nl) - start) + 1;
+    } else if (avail >= kMax) {
+      take = kMax;
+    } else if (eof_) {
+      take = avail;
+      if (take == 0) return false;
+    } else {
+      std::memmove(buffer_.data(), start, avail);
+      pos_ = 0;
+      end_ = avail;
+      ssize_t n;
+      do {
+        n = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+      } while (n < 0 && errno == EINTR);
+      if (n <= 0) eof_ = true;  // a read error ends the file like its end
+      else end_ += static_cast<size_t>(n);
+      continue;
+    }
+    line_ = start;
+    const void* nul = std::memchr(start, '\0', take);
+    lineLength_ = nul ? static_cast<size_t>(static_cast<const char*>(nul) - start) : take;
+    pos_ += take;
+    return true;
+  }
+}
+
+bool QDLMFile::NextLine() {
+  if (fd_ >= 0) {
+    while (readPiece()) {
+      if (lineLength_ > 0 && line_[0] != '#') return true;
+    }
+  }
+  // Nothing was read: the current line is empty rather than a stale one.
+  line_ = "";
+  lineLength_ = 0;
+  return false;
+}
+
+uint32_t QDLMFile::NoofRecs() {
+  if (fd_ < 0) return 0;
+  if (recordCount_ != 0) return recordCount_;
+  Rewind();
+  uint64_t lines = 0;
+  while (NextLine()) ++lines;
+  uint64_t count = lines > 0 ? lines - 1 : 0;
+  if (count > UINT32_MAX) count = UINT32_MAX;
+  Rewind();
+  recordCount_ = static_cast<uint32_t>(count);
+  QPrintf("QCSV: NoofRecs()=%d\n", static_cast<int>(recordCount_));
+  return recordCount_;
+}
+
+int QDLMFile::NoofFields() {
+  NextLine();
+  int result = 1;
+  if (lineLength_ > 0) {
+    bool inRun = false;
+    for (size_t k = 0; k < lineLength_; ++k) {
+      bool delim = line_[k] == delimiter_;
+      if (delim && !inRun && result < INT32_MAX) ++result;
+      inRun = delim;
+    }
+  }
+  Rewind();
+  return result;
+}
+
+bool QDLMFile::GetField(int i, char* out, int outSize) const {
+  if (!out || outSize <= 0) return true;
+  out[0] = '\0';
+  if (i < 0 || lineLength_ == 0) return true;
+  int k = 0;
+  size_t n = 0;
+  size_t limit = static_cast<size_t>(outSize) - 1;
+  bool inRun = false;
+  for (size_t p = 0; p < lineLength_; ++p) {
+    char c = line_[p];
+    if (c == delimiter_) {
+      if (!inRun && ++k > i) break;
+      inRun = true;
+      continue;
+    }
+    inRun = false;
+    if (k == i && c != '\r' && c != '\n' && n < limit) out[n++] = c;
+  }
+  out[n] = '\0';
+  return true;
+}
+
+int QDLMSplit(const char* line, size_t length, char delimiter, QDLMField* fields,
+              int maxFields) {
+  if (length == 0 || maxFields <= 0) return 0;
+  int count = 0;
+  size_t p = 0;
+  for (;;) {
+    size_t start = p;
+    while (p < length && line[p] != delimiter) ++p;
+    fields[count].text = line + start;
+    fields[count].length = p - start;
+    if (++count == maxFields || p == length) return count;
+    while (p < length && line[p] == delimiter) ++p;
+  }
+}

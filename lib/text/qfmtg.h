@@ -1,0 +1,18 @@
+// QFormatG: the text of a double as the C library's "%g" writes it.
+//
+// The log writer prints millions of values, and snprintf spends most of its
+// time on locale look-ups and argument parsing. QFormatG gives the very bytes
+// that glibc's snprintf(buf, n, "%g", v) gives for every double: six
+// significant digits rounded from the exact binary value (ties to even),
+// trailing zeros and a bare point dropped, exponent form for exponents below
+// -4 or of 6 and more with at least two exponent digits, "-0" for negative
+// zero, "inf"/"-inf" and "nan"/"-nan" after the sign bit.
+#pragma once
+
+// The longest text QFormatG writes ("-1.23457e-308" has 13 characters).
+constexpr int QFMTG_MAXLEN = 13;
+
+// Writes the text of v to out (at least QFMTG_MAXLEN bytes of room; no
+// terminating NUL) and returns its length. Never allocates, never fails,
+// thread-safe; it reads no locale, so the point is always '.'.
+int QFormatG(double v, char* out);

@@ -1,0 +1,69 @@
+#include "text/qatof.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+
+namespace {
+
+// Bitwise equality, so that -0.0 and NaN payloads count too.
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+void ExpectLikeAtof(const std::string& s) {
+  double expect = std::atof(s.c_str());
+  double got = QAtof(s.data(), s.size());
+  ASSERT_TRUE(SameBits(expect, got)) << "'" << s << "': atof " << expect << " QAtof " << got;
+}
+
+}  // namespace
+
+TEST(QAtof, AdversarialSpellings) {
+  const char* cases[] = {
+      "", " ", "0", "-0", "+0", "-", "+", ".", "-.", "+.5", ".5", "5.", "1e", "1e+", "1e-",
+      "1e5", "1E5", "1e+05", "1e-005", "1e999", "-1e999", "1e-999", "4.9e-324", "2.4e-324",
+      "2.5e-324", "2.2250738585072011e-308", "2.2250738585072014e-308",
+      "1.7976931348623157e308", "1.7976931348623159e308", "0x10", "0X1p4", "-0x1.8p1",
+      "0x", "0xg", "00x1p3", "inf", "-inf", "INF", "infinity", "-Infinity", "infinit", "nan",
+      "-nan", "NAN", "nan(123)", "nan(", "nanx", " \t\v\f12", "\t-3.5", "12abc", "1.2.3",
+      "1,5", "--1", "+-1", "e5", "1 2", "9007199254740993", "0.1000000000000000055511151231257827",
+      "123456789012345678901234567890", "0.000000000000000000000000000000000001234",
+      "3.14159265", "1234567", "-0.000123", "1e-300", "1e300", "1d5", "1_000",
+      "100000000000000000000000000000000000000000000000000000000000000000000000000000000001e-80",
+  };
+  for (const char* c : cases) ExpectLikeAtof(c);
+  // A terminator inside the text ends it, as it would end atof's copy.
+  EXPECT_EQ(QAtof("12\0" "34", 5), 12.0);
+}
+
+TEST(QAtof, RandomDoublesInEveryTextForm) {
+  std::mt19937_64 rng(20261208);
+  const char* formats[] = {"%.17g", "%g", "%.3e", "%.25f", "%a", "%.0f", "%.12g"};
+  char buf[512];
+  for (int i = 0; i < 300000; ++i) {
+    uint64_t bits = rng();
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    if (i % 3 == 0) v = std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 80) - 40);
+    const char* fmt = formats[i % 7];
+    std::snprintf(buf, sizeof buf, fmt, v);
+    ExpectLikeAtof(buf);
+  }
+}
+
+TEST(QAtof, RandomDigitStrings) {
+  std::mt19937_64 rng(7);
+  const char alphabet[] = "0123456789.eE+-x ";
+  for (int i = 0; i < 200000; ++i) {
+    std::string s;
+    int len = 1 + static_cast<int>(rng() % 40);
+    for (int k = 0; k < len; ++k) {
+      // Mostly digits, so that long mantissas and exponents come up often.
+      s += (rng() % 4) ? static_cast<char>('0' + rng() % 10) : alphabet[rng() % (sizeof alphabet - 1)];
+    }
+    ExpectLikeAtof(s);
+  }
+}

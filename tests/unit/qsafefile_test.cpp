@@ -1,0 +1,83 @@
+#include "text/qsafefile.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+
+#include "unit_util.h"
+
+namespace {
+
+size_t FilesIn(const std::string& dir) {
+  size_t n = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir)) {
+    (void)e;
+    ++n;
+  }
+  return n;
+}
+
+}  // namespace
+
+TEST(QSafeFile, CommitReplacesAndKeepsThePermissions) {
+  unit::ScopedTempCwd cwd;
+  unit::Spit(cwd / "out", "old");
+  ::chmod((cwd / "out").c_str(), 0640);
+  QSafeFile f;
+  ASSERT_TRUE(f.Open((cwd / "out").c_str()));
+  std::string big(3 << 20, 'b');  // larger than the buffer: goes straight through
+  EXPECT_TRUE(f.Write("a", 1));
+  EXPECT_TRUE(f.Write(big.data(), big.size()));
+  EXPECT_EQ(unit::Slurp(cwd / "out"), "old");
+  EXPECT_TRUE(f.Commit());
+  EXPECT_EQ(unit::Slurp(cwd / "out"), "a" + big);
+  struct stat st;
+  ::stat((cwd / "out").c_str(), &st);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(FilesIn(cwd.path()), 1u);
+}
+
+TEST(QSafeFile, AbandonedOrFailedLeavesTargetAndNoTemporary) {
+  unit::ScopedTempCwd cwd;
+  unit::Spit(cwd / "out", "old");
+  {
+    QSafeFile f;
+    ASSERT_TRUE(f.Open((cwd / "out").c_str()));
+    f.Write("new", 3);
+  }
+  EXPECT_EQ(unit::Slurp(cwd / "out"), "old");
+  EXPECT_EQ(FilesIn(cwd.path()), 1u);
+
+  // A file size limit makes the writes fail as a full disk would.
+  struct rlimit old;
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 1 << 20;
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  QSafeFile f;
+  ASSERT_TRUE(f.Open((cwd / "out").c_str()));
+  std::string big(3 << 20, 'b');
+  bool wrote = f.Write(big.data(), big.size());
+  bool committed = f.Commit();
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(wrote);
+  EXPECT_FALSE(committed);
+  EXPECT_EQ(f.Error(), EFBIG);
+  EXPECT_EQ(unit::Slurp(cwd / "out"), "old");
+  EXPECT_EQ(FilesIn(cwd.path()), 1u);
+}
+
+TEST(QSafeFile, MissingDirectoryOrDirectoryTargetFailsToOpen) {
+  unit::ScopedTempCwd cwd;
+  QSafeFile f;
+  EXPECT_FALSE(f.Open((cwd / "no/such/out").c_str()));
+  EXPECT_EQ(f.Error(), ENOENT);
+  EXPECT_FALSE(f.Open(cwd.path().c_str()));
+  EXPECT_FALSE(f.Commit());
+}

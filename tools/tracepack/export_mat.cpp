@@ -1,0 +1,38 @@
+// LogFile::ExportMat: writes the table as a MAT-file, one 1 x N double
+// variable per field, in field order, named after the field.
+//
+// The MAT layer writes beside the target and replaces it only when the whole
+// file is written, so a failure never leaves a half-written file behind; a
+// table whose log could not be read leaves the target alone altogether.
+#include <cstring>
+
+#include "logtable/logfile.h"
+#include "mat/mat.h"
+#include "msg/qlog.h"
+
+void LogFile::ExportMat(const char* matFileName) {
+  if (!imported) {
+    QWarning("LogFile:ExportMat(); nothing imported, '%s' left unchanged", matFileName);
+    return;
+  }
+  MATFile* file = matOpen(matFileName, "w");
+  if (!file) {
+    QWarning("LogFile:ExportMat(); can't open Matlab file");
+    return;
+  }
+  for (int i = 0; i < fieldCount; ++i) {
+    mxArray* array = mxCreateDoubleMatrix(1, static_cast<mwSize>(recordCount), mxREAL);
+    if (!array) {
+      QWarning("LogFile:ExportMat(); no memory for variable '%s'", names[i].CStr());
+      continue;
+    }
+    if (recordCount > 0)
+      std::memcpy(mxGetPr(array), columns[i], static_cast<size_t>(recordCount) * sizeof(double));
+    if (matPutVariable(file, names[i].CStr(), array) != 0)
+      QWarning("LogFile:ExportMat(); can't write variable '%s'", names[i].CStr());
+    mxDestroyArray(array);
+  }
+  if (matClose(file) != 0)
+    QWarning("LogFile:ExportMat(); can't complete '%s', the file was left as it was",
+             matFileName);
+}

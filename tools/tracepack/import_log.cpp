@@ -1,0 +1,83 @@
+// LogFile::ImportLog: reads a text log into the table.
+//
+// The reader counts the records, the first data line names the fields, and
+// every later data line is one sample. Values are converted exactly as atof
+// would convert them; missing fields give 0.0 and extra fields are ignored.
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "logtable/logfile.h"
+#include "msg/qlog.h"
+#include "text/qatof.h"
+#include "text/qdlmfile.h"
+
+namespace {
+
+// A field as GetField would give it, converted: carriage returns and line
+// feeds inside the field are left out before the conversion.
+double fieldValue(const QDLMField& f) {
+  const char* cr = static_cast<const char*>(std::memchr(f.text, '\r', f.length));
+  const char* lf = static_cast<const char*>(std::memchr(f.text, '\n', f.length));
+  if (!cr && !lf) return QAtof(f.text, f.length);
+  char clean[QDLMFile::kLineBufferSize];
+  size_t n = 0;
+  for (size_t k = 0; k < f.length && n < sizeof clean; ++k)
+    if (f.text[k] != '\r' && f.text[k] != '\n') clean[n++] = f.text[k];
+  return QAtof(clean, n);
+}
+
+}  // namespace
+
+void LogFile::ImportLog(const char* logFileName) {
+  ReleaseColumns();
+  QDLMFile reader(logFileName);
+  imported = reader.IsOpen();
+
+  uint32_t records = reader.NoofRecs();
+  QPrintf("%d records.\n", static_cast<int>(records));
+  recordCount = records > INT_MAX ? INT_MAX : static_cast<int>(records);
+
+  int fields = reader.NoofFields();
+  if (fields > kMaxFields) {
+    QPrintf("%d fields\n", kMaxFields);
+    QWarning("LogFile:ImportLog(); %d fields found, only the first %d are kept", fields,
+             kMaxFields);
+    fields = kMaxFields;
+  } else {
+    QPrintf("%d fields\n", fields);
+  }
+  fieldCount = fields;
+
+  reader.NextLine();
+  char buffer[QDLMFile::kLineBufferSize];
+  bool columnsOk = records <= INT_MAX;
+  for (int i = 0; i < fieldCount; ++i) {
+    reader.GetField(i, buffer, sizeof buffer);
+    names[i].Assign(buffer);
+    QPrintf("Field %d: %s\n", i, names[i].CStr());
+    size_t bytes = static_cast<size_t>(recordCount) * sizeof(double);
+    columns[i] = static_cast<double*>(std::malloc(bytes > 0 ? bytes : 1));
+    if (!columns[i]) columnsOk = false;
+  }
+  QPrintf("Reading log file...\n");
+
+  if (!columnsOk) {
+    // Without room for every column the table cannot hold the log: say so
+    // and leave nothing behind that an export could take for the data.
+    QWarning("LogFile:ImportLog(); not enough memory for %u records of %d fields",
+             records, fieldCount);
+    ReleaseColumns();
+    imported = false;
+    return;
+  }
+
+  QDLMField split[kMaxFields];
+  for (int r = 0; r < recordCount; ++r) {
+    reader.NextLine();
+    int found = QDLMSplit(reader.Line(), reader.LineLength(), ' ', split, fieldCount);
+    for (int j = 0; j < found; ++j) columns[j][r] = fieldValue(split[j]);
+    for (int j = found; j < fieldCount; ++j) columns[j][r] = 0.0;
+  }
+}
