@@ -206,61 +206,47 @@ const char kDigitPairs[] =
     "8081828384858687888990919293949596979899";
 
 // Writes the six digits of d (100000..999999) as "%g" lays them out for the
-// decimal exponent x, trailing zeros dropped.
+// decimal exponent x, trailing zeros dropped. Every layout writes its widest
+// form unconditionally and then takes the length that counts, which keeps the
+// branches few on data of mixed magnitudes; out has room for QFMTG_MAXLEN.
 int emit(bool negative, uint32_t d, int x, char* out) {
-  char* p = out;
-  if (negative) *p++ = '-';
+  char* p = out + negative;
+  out[0] = '-';
   char digits[6];
   std::memcpy(digits + 0, kDigitPairs + 2 * (d / 10000), 2);
   std::memcpy(digits + 2, kDigitPairs + 2 * (d / 100 % 100), 2);
   std::memcpy(digits + 4, kDigitPairs + 2 * (d % 100), 2);
   int count = 6;
-  while (count > 1 && digits[count - 1] == '0') --count;
+  while (digits[count - 1] == '0') --count;  // digits[0] is never '0'
 
-  if (x >= -4 && x < 6) {
-    if (x >= 0) {
-      int whole = x + 1;
-      if (count <= whole) {
-        std::memcpy(p, digits, whole);  // the dropped zeros are integer digits
-        p += whole;
-      } else {
-        std::memcpy(p, digits, whole);
-        p += whole;
-        *p++ = '.';
-        std::memcpy(p, digits + whole, count - whole);
-        p += count - whole;
-      }
-    } else {
-      *p++ = '0';
-      *p++ = '.';
-      for (int i = -1; i > x; --i) *p++ = '0';
-      std::memcpy(p, digits, count);
-      p += count;
-    }
-    return static_cast<int>(p - out);
+  if (static_cast<unsigned>(x) < 6) {
+    int whole = x + 1;
+    std::memcpy(p, digits, whole);
+    p[whole] = '.';
+    std::memcpy(p + whole + 1, digits + whole, 6 - whole);
+    int len = count <= whole ? whole : count + 1;
+    return static_cast<int>(p - out) + len;
   }
-  *p++ = digits[0];
-  if (count > 1) {
-    *p++ = '.';
-    std::memcpy(p, digits + 1, count - 1);
-    p += count - 1;
+  if (x >= -4 && x < 0) {
+    std::memcpy(p, "0.0000", 6);
+    int lead = 1 - x;  // "0." and -x-1 zeros
+    std::memcpy(p + lead, digits, 6);
+    return static_cast<int>(p - out) + lead + count;
   }
-  *p++ = 'e';
-  unsigned ax;
-  if (x < 0) {
-    *p++ = '-';
-    ax = static_cast<unsigned>(-x);
-  } else {
-    *p++ = '+';
-    ax = static_cast<unsigned>(x);
-  }
+  p[0] = digits[0];
+  p[1] = '.';
+  std::memcpy(p + 2, digits + 1, 5);
+  p += count > 1 ? count + 1 : 1;
+  p[0] = 'e';
+  p[1] = x < 0 ? '-' : '+';
+  unsigned ax = static_cast<unsigned>(x < 0 ? -x : x);
+  p += 2;
   if (ax >= 100) {
     *p++ = static_cast<char>('0' + ax / 100);
     ax %= 100;
   }
   std::memcpy(p, kDigitPairs + 2 * ax, 2);
-  p += 2;
-  return static_cast<int>(p - out);
+  return static_cast<int>(p - out) + 2;
 }
 
 }  // namespace
