@@ -1,0 +1,23 @@
+// traceunpack: converts one MAT-file into a telemetry text log.
+#include <cstdio>
+#include <memory>
+
+#include "logtable/logfile.h"
+#include "msg/qlog.h"
+
+int main(int argc, char** argv) {
+  std::printf("Traceunpack 1.0\n");
+  if (argc < 3) {
+    std::printf("Usage: traceunpack <matfile> <logfile>\n");
+    std::printf("Converts Matlab (v5+) files to Vantor log (ASCII) files.\n");
+    return 0;
+  }
+  // The banner must come before the messages on standard error.
+  std::fflush(stdout);
+  auto table = std::make_unique<LogFile>();
+  table->ImportMat(argv[1]);
+  QPrintf("Export Vantor log file.\n");
+  table->ExportLog(argv[2]);
+  table.reset();
+  return 0;
+}
