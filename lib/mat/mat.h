@@ -11,7 +11,11 @@
 // as a double array.
 //
 // No call throws or aborts. Failures come back as results (null, non-zero);
-// damage found while reading is reported through QWarning by the layer.
+// damage found while reading is reported through QWarning by the layer. The
+// writing calls report nothing themselves: when matOpen gives null or
+// matPutVariable or matClose non-zero, errno holds the reason (EFBIG: too
+// large for level 5; EINVAL or EEXIST: a name the 7.3 layout cannot hold)
+// for the caller's own message.
 #pragma once
 
 #include <cstddef>
@@ -32,7 +36,10 @@ MATFile* matOpen(const char* filename, const char* mode);
 int matClose(MATFile* file);
 
 // Writes one variable; 0 on success. A failed write poisons the file: later
-// writes fail too and matClose discards it.
+// writes fail too and matClose discards it. A variable the format cannot
+// hold is refused (non-zero) without harm to the file: in level 5 one whose
+// data reach the level 5 limit (2 GiB), in 7.3 an empty, repeated or
+// path-like name.
 int matPutVariable(MATFile* file, const char* name, const mxArray* array);
 
 // The next variable of a file opened for reading, converted to doubles, with
@@ -52,3 +59,15 @@ mwSize mxGetNumberOfDimensions(const mxArray* array);
 const mwSize* mxGetDimensions(const mxArray* array);
 mwSize mxGetNumberOfElements(const mxArray* array);
 void mxDestroyArray(mxArray* array);
+
+// Whether a variable of this many doubles is too large for level 5 and needs
+// "w7.3" (its data reach the level 5 limit, 2 GiB unless lowered for tests).
+bool matNeedsV73(size_t elements);
+
+// Lowers the level 5 limit (bytes of data of one variable) so tests can
+// reach it with small arrays; 0 restores 2 GiB.
+void matSetV5LimitForTesting(size_t bytes);
+
+// Caps the size (bytes) of one array the reader builds; a larger variable is
+// skipped with a warning. 0 restores the default, the machine's memory.
+void matSetMemoryLimitForTesting(size_t bytes);

@@ -1,0 +1,120 @@
+// matOpen, matClose and the per-file calls: they pick the format's reader or
+// writer and keep every failure inside the layer (no exception leaves it).
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "mat/mat_internal.h"
+#include "msg/qlog.h"
+
+namespace {
+
+constexpr size_t kV5Limit = size_t{1} << 31;
+std::atomic<size_t> v5Limit{kV5Limit};
+std::atomic<size_t> memoryLimit{0};
+
+}  // namespace
+
+namespace matlayer {
+
+size_t V5Limit() { return v5Limit.load(); }
+
+size_t MemoryLimit() {
+  size_t limit = memoryLimit.load();
+  if (limit) return limit;
+  // An array larger than the machine's memory can only end in swapping or a
+  // failed allocation half-way; refuse it up front.
+  long pages = ::sysconf(_SC_PHYS_PAGES);
+  long pageSize = ::sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) return SIZE_MAX;
+  return static_cast<size_t>(pages) * static_cast<size_t>(pageSize);
+}
+
+}  // namespace matlayer
+
+int MATFile::Put(const char*, const mxArray*) {
+  errno = EBADF;
+  return 1;
+}
+
+mxArray* MATFile::Next(const char**) { return nullptr; }
+
+void matSetV5LimitForTesting(size_t bytes) { v5Limit = bytes ? bytes : kV5Limit; }
+
+void matSetMemoryLimitForTesting(size_t bytes) { memoryLimit = bytes; }
+
+bool matNeedsV73(size_t elements) {
+  return elements >= matlayer::V5Limit() / sizeof(double) + (matlayer::V5Limit() % sizeof(double) != 0);
+}
+
+MATFile* matOpen(const char* filename, const char* mode) {
+  if (!filename || !mode) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  try {
+    if (std::strcmp(mode, "w") == 0) return matlayer::OpenV5Writer(filename);
+    if (std::strcmp(mode, "w7.3") == 0) return matlayer::OpenV73Writer(filename);
+    if (std::strcmp(mode, "r") == 0) return matlayer::OpenReader(filename);
+  } catch (...) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  errno = EINVAL;
+  return nullptr;
+}
+
+int matClose(MATFile* file) {
+  if (!file) {
+    errno = EINVAL;
+    return 1;
+  }
+  int result;
+  try {
+    result = file->Close();
+  } catch (...) {
+    errno = ENOMEM;
+    result = 1;
+  }
+  int saved = errno;
+  delete file;
+  errno = saved;
+  return result;
+}
+
+int matPutVariable(MATFile* file, const char* name, const mxArray* array) {
+  if (!file || !name || !array) {
+    errno = EINVAL;
+    return 1;
+  }
+  try {
+    return file->Put(name, array);
+  } catch (...) {
+    errno = ENOMEM;
+    return 1;
+  }
+}
+
+mxArray* matGetNextVariable(MATFile* file, const char** name) {
+  if (name) *name = nullptr;
+  if (!file) return nullptr;
+  try {
+    mxArray* a = file->Next(name);
+    if (a && name) *name = a->name.c_str();
+    return a;
+  } catch (...) {
+    QWarning("matGetNextVariable(); out of memory");
+    return nullptr;
+  }
+}
+
+long matCountRemaining(MATFile* file) {
+  if (!file) return -1;
+  try {
+    return file->CountRemaining();
+  } catch (...) {
+    return -1;
+  }
+}

@@ -1,0 +1,52 @@
+// Internal shapes of the MAT layer: the array record behind mxArray, the
+// file record behind MATFile (one subclass per format and direction), and
+// the allocation guard every data buffer of the layer goes through.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "mat/mat.h"
+
+struct mxArray {
+  std::vector<mwSize> dims;
+  size_t count = 0;
+  // malloc'd and never null (an empty array holds a one-slot buffer), so a
+  // caller's memcpy of zero bytes never sees a null pointer.
+  double* pr = nullptr;
+  double* pi = nullptr;
+  std::string name;
+  ~mxArray();
+};
+
+struct MATFile {
+  virtual ~MATFile() = default;
+  virtual int Put(const char* name, const mxArray* array);
+  virtual mxArray* Next(const char** name);
+  virtual long CountRemaining() { return -1; }
+  // Finishes the file; 0 on success.
+  virtual int Close() { return 0; }
+};
+
+namespace matlayer {
+
+// Largest data size (bytes) a level 5 variable may hold.
+size_t V5Limit();
+// Largest single array the reader will build.
+size_t MemoryLimit();
+
+// Element count of dims, or false on overflow of size_t.
+bool CountOf(const std::vector<mwSize>& dims, size_t* count);
+
+// A new array of the given dims whose buffers hold count doubles (zeroed when
+// zero is set). Null when the count overflows, passes MemoryLimit (if
+// limited is set) or the memory cannot be had; nothing is reported.
+mxArray* NewArray(std::vector<mwSize> dims, bool complex, bool zero, bool limited);
+
+MATFile* OpenV5Writer(const char* filename);
+MATFile* OpenV73Writer(const char* filename);
+MATFile* OpenReader(const char* filename);
+
+}  // namespace matlayer
