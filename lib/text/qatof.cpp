@@ -1,6 +1,7 @@
 #include "text/qatof.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,6 +27,75 @@ double slowPath(const char* text, size_t length) {
   return v;
 }
 
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+bool isDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+// The common case of log values ("%g" text and the like): at most 19
+// significant digits whose integer fits 53 bits, and a decimal exponent
+// within +-22. Both the mantissa and the power of ten are then exact
+// doubles, so one multiplication or division rounds correctly, exactly as
+// strtod does. Anything else returns false and takes the general road.
+bool fastDecimal(const char* p, const char* end, bool negative, double* out) {
+  uint64_t mantissa = 0;
+  int digits = 0;
+  int exponent = 0;
+  bool any = false;
+  while (p < end && *p == '0') {
+    ++p;
+    any = true;
+  }
+  while (p < end && isDigit(*p)) {
+    if (++digits > 19) return false;
+    mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+    ++p;
+    any = true;
+  }
+  if (p < end && *p == '.') {
+    ++p;
+    if (mantissa == 0) {
+      while (p < end && *p == '0') {
+        ++p;
+        --exponent;
+        any = true;
+      }
+    }
+    while (p < end && isDigit(*p)) {
+      if (++digits > 19) return false;
+      mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+      --exponent;
+      ++p;
+      any = true;
+    }
+  }
+  if (!any) return false;
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    const char* q = p + 1;
+    bool negExp = false;
+    if (q < end && (*q == '-' || *q == '+')) negExp = *q++ == '-';
+    if (q < end && isDigit(*q)) {
+      int e = 0;
+      while (q < end && isDigit(*q)) {
+        if (e < 100000) e = e * 10 + (*q - '0');
+        ++q;
+      }
+      exponent += negExp ? -e : e;
+    }
+  }
+  double value;
+  if (mantissa == 0) {
+    value = 0.0;
+  } else {
+    if (mantissa > (uint64_t{1} << 53) || exponent < -22 || exponent > 22) return false;
+    value = static_cast<double>(mantissa);
+    value = exponent >= 0 ? value * kPow10[exponent] : value / kPow10[-exponent];
+  }
+  *out = negative ? -value : value;
+  return true;
+}
+
 }  // namespace
 
 double QAtof(const char* text, size_t length) {
@@ -47,6 +117,7 @@ double QAtof(const char* text, size_t length) {
     bool hex = digits + 1 < end && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
     if (!hex) {
       double value = 0.0;
+      if (fastDecimal(digits, end, negative, &value)) return value;
       auto [ptr, ec] = std::from_chars(digits, end, value, std::chars_format::general);
       if (ec == std::errc() && ptr != digits) return negative ? -value : value;
       if (ec == std::errc::invalid_argument) return 0.0;  // no conversion at all

@@ -18,6 +18,65 @@ constexpr size_t kReadBufferSize = 4 << 20;
 
 }  // namespace
 
+bool QDLMCursor::Start(int fd, uint64_t offset) {
+  fd_ = fd;
+  fileOffset_ = offset;
+  if (buffer_.empty()) buffer_.resize(kReadBufferSize);
+  pos_ = end_ = 0;
+  eof_ = fd < 0;
+  piece_ = "";
+  pieceLength_ = 0;
+  pieceOffset_ = offset;
+  return fd >= 0;
+}
+
+// One read with the semantics of a bounded line read: at most 10239
+// characters, up to and including the first line feed.
+bool QDLMCursor::readPiece() {
+  for (;;) {
+    size_t avail = end_ - pos_;
+    const char* start = buffer_.data() + pos_;
+    size_t window = avail < kMaxPiece ? avail : kMaxPiece;
+    const void* nl = std::memchr(start, '\n', window);
+    size_t take = 0;
+    if (nl) {
+      take = static_cast<size_t>(static_cast<const char*>(nl) - start) + 1;
+    } else if (avail >= kMaxPiece) {
+      take = kMaxPiece;
+    } else if (eof_) {
+      take = avail;
+      if (take == 0) return false;
+    } else {
+      std::memmove(buffer_.data(), start, avail);
+      fileOffset_ += pos_;
+      pos_ = 0;
+      end_ = avail;
+      ssize_t n;
+      do {
+        n = ::pread(fd_, buffer_.data() + end_, buffer_.size() - end_,
+                    static_cast<off_t>(fileOffset_ + end_));
+      } while (n < 0 && errno == EINTR);
+      if (n <= 0) eof_ = true;  // a read error ends the file like its end
+      else end_ += static_cast<size_t>(n);
+      continue;
+    }
+    piece_ = start;
+    pieceLength_ = take;
+    pieceOffset_ = fileOffset_ + pos_;
+    pos_ += take;
+    return true;
+  }
+}
+
+bool QDLMCursor::NextData() {
+  if (fd_ < 0) return false;
+  while (readPiece())
+    if (piece_[0] != '#' && piece_[0] != '\0') return true;
+  piece_ = "";
+  pieceLength_ = 0;
+  return false;
+}
+
 QDLMFile::QDLMFile(const char* fileName) : name_(fileName ? fileName : "") {
   // Read-only: archived logs and other users' files must convert as well.
   fd_ = ::open(QExpandFilename(name_.c_str()), O_RDONLY | O_CLOEXEC);
@@ -32,7 +91,7 @@ QDLMFile::QDLMFile(const char* fileName) : name_(fileName ? fileName : "") {
     QWarning("QDLMFile ctor: can't open '%s'\n", name_.c_str());
     return;
   }
-  buffer_.resize(kReadBufferSize);
+  Rewind();
   recordCount_ = NoofRecs();
   Rewind();
 }
@@ -42,56 +101,18 @@ QDLMFile::~QDLMFile() {
 }
 
 void QDLMFile::Rewind() {
-  if (fd_ < 0) return;
-  ::lseek(fd_, 0, SEEK_SET);
-  pos_ = end_ = 0;
-  eof_ = false;
+  if (fd_ >= 0) cursor_.Start(fd_, 0);
 }
 
-bool QDLMFile::IsEOF() const { return fd_ < 0 || eof_; }
-
-// One read with the semantics of a bounded line read: at most 10239
-// characters, up to and including the first line feed.
-bool QDLMFile::readPiece() {
-  constexpr size_t kMax = kLineBufferSize - 1;
-  for (;;) {
-    size_t avail = end_ - pos_;
-    const char* start = buffer_.data() + pos_;
-    size_t window = avail < kMax ? avail : kMax;
-    const void* nl = std::memchr(start, '\n', window);
-    size_t take = 0;
-    if (nl) {
-      take = static_cast<size_t>(static_cast<const char*>(nl) - start) + 1;
-    } else if (avail >= kMax) {
-      take = kMax;
-    } else if (eof_) {
-      take = avail;
-      if (take == 0) return false;
-    } else {
-      std::memmove(buffer_.data(), start, avail);
-      pos_ = 0;
-      end_ = avail;
-      ssize_t n;
-      do {
-        n = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
-      } while (n < 0 && errno == EINTR);
-      if (n <= 0) eof_ = true;  // a read error ends the file like its end
-      else end_ += static_cast<size_t>(n);
-      continue;
-    }
-    line_ = start;
-    const void* nul = std::memchr(start, '\0', take);
-    lineLength_ = nul ? static_cast<size_t>(static_cast<const char*>(nul) - start) : take;
-    pos_ += take;
-    return true;
-  }
-}
+bool QDLMFile::IsEOF() const { return fd_ < 0 || cursor_.AtEnd(); }
 
 bool QDLMFile::NextLine() {
-  if (fd_ >= 0) {
-    while (readPiece()) {
-      if (lineLength_ > 0 && line_[0] != '#') return true;
-    }
+  if (fd_ >= 0 && cursor_.NextData()) {
+    line_ = cursor_.Piece();
+    const void* nul = std::memchr(line_, '\0', cursor_.PieceLength());
+    lineLength_ = nul ? static_cast<size_t>(static_cast<const char*>(nul) - line_)
+                      : cursor_.PieceLength();
+    return true;
   }
   // Nothing was read: the current line is empty rather than a stale one.
   line_ = "";
@@ -103,8 +124,14 @@ uint32_t QDLMFile::NoofRecs() {
   if (fd_ < 0) return 0;
   if (recordCount_ != 0) return recordCount_;
   Rewind();
+  checkpoints_.clear();
   uint64_t lines = 0;
-  while (NextLine()) ++lines;
+  // Only line starts matter here, so the pieces are not searched for NULs.
+  while (cursor_.NextData()) {
+    if (lines >= 1 && (lines - 1) % kCheckpointStride == 0)
+      checkpoints_.push_back(cursor_.PieceOffset());
+    ++lines;
+  }
   uint64_t count = lines > 0 ? lines - 1 : 0;
   if (count > UINT32_MAX) count = UINT32_MAX;
   Rewind();

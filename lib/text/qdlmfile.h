@@ -3,9 +3,9 @@
 // Reads one file line by line, skipping comment lines (first byte '#' or
 // NUL), counts records and fields, and hands out fields of the current line
 // by index. A run of spaces is one separator; carriage returns and line feeds
-// never belong to a field; a line longer than 10239 characters is read in
-// pieces of at most 10239 characters, each a line of its own. The file is
-// opened read-only and read through one large buffer.
+// never belong to a field; a line ends at its first NUL; a line longer than
+// 10239 characters is read in pieces of at most 10239 characters, each a line
+// of its own. The file is opened read-only and read through a large buffer.
 //
 // A reader whose file did not open behaves as one on an empty file.
 #pragma once
@@ -15,9 +15,44 @@
 #include <string>
 #include <vector>
 
+// Reads the pieces of a file from a given offset through its own buffer,
+// with the semantics of a line read bounded to 10239 characters. Several
+// cursors may read one descriptor at once (positioned reads).
+class QDLMCursor {
+ public:
+  static constexpr size_t kMaxPiece = 10239;
+
+  QDLMCursor() = default;
+  bool Start(int fd, uint64_t offset);
+  // The next data line (comment pieces skipped); false at the end.
+  bool NextData();
+  const char* Piece() const { return piece_; }
+  // The piece's length up to its line feed included (NULs not looked at).
+  size_t PieceLength() const { return pieceLength_; }
+  // File offset of the current piece.
+  uint64_t PieceOffset() const { return pieceOffset_; }
+  bool AtEnd() const { return eof_; }
+
+ private:
+  bool readPiece();
+
+  int fd_ = -1;
+  uint64_t fileOffset_ = 0;   // file offset of buffer_[0]
+  std::vector<char> buffer_;
+  size_t pos_ = 0;
+  size_t end_ = 0;
+  bool eof_ = false;
+  const char* piece_ = "";
+  size_t pieceLength_ = 0;
+  uint64_t pieceOffset_ = 0;
+};
+
 class QDLMFile {
  public:
   static constexpr int kLineBufferSize = 10240;
+  // NoofRecs remembers where every kCheckpointStride-th record starts, so
+  // that the records can be read in parallel ranges.
+  static constexpr uint32_t kCheckpointStride = 8192;
 
   explicit QDLMFile(const char* fileName);
   ~QDLMFile();
@@ -38,36 +73,36 @@ class QDLMFile {
   void Rewind();
 
   bool IsOpen() const { return fd_ >= 0; }
+  int Descriptor() const { return fd_; }
 
   // The current line, cut at its first NUL (what GetField walks).
   const char* Line() const { return line_; }
   size_t LineLength() const { return lineLength_; }
 
- private:
-  bool readPiece();
+  // File offset of record k * kCheckpointStride (record 0: the first line
+  // after the field-name line), as found by the last count.
+  const std::vector<uint64_t>& Checkpoints() const { return checkpoints_; }
 
+ private:
   std::string name_;
   int fd_ = -1;
   uint32_t recordCount_ = 0;
   char delimiter_ = ' ';
-  bool eof_ = false;
-
-  std::vector<char> buffer_;
-  size_t pos_ = 0;
-  size_t end_ = 0;
+  QDLMCursor cursor_;
   const char* line_ = "";
   size_t lineLength_ = 0;
+  std::vector<uint64_t> checkpoints_;
 };
 
-// One field of a line as GetField would copy it, without the copy: the raw
+// One field of a line as GetField would give it, without the copy: the raw
 // bytes between two space runs, which may still hold carriage returns.
 struct QDLMField {
   const char* text;
   size_t length;
 };
 
-// Splits a line into at most maxFields fields by the reader's rules; returns
-// how many were found (fields beyond maxFields are not looked at). A field
-// the line does not reach is empty, as with GetField.
+// Splits a line (already cut at its NUL) into at most maxFields fields by the
+// reader's rules; returns how many were found. A field the line does not
+// reach is empty, as with GetField.
 int QDLMSplit(const char* line, size_t length, char delimiter, QDLMField* fields,
               int maxFields);

@@ -4,6 +4,7 @@
 // The MAT layer writes beside the target and replaces it only when the whole
 // file is written, so a failure never leaves a half-written file behind; a
 // table whose log could not be read leaves the target alone altogether.
+// Fields too long for a level 5 variable switch the whole file to 7.3.
 #include <cstring>
 
 #include "logtable/logfile.h"
@@ -15,7 +16,14 @@ void LogFile::ExportMat(const char* matFileName) {
     QWarning("LogFile:ExportMat(); nothing imported, '%s' left unchanged", matFileName);
     return;
   }
-  MATFile* file = matOpen(matFileName, "w");
+  // A level 5 variable holds less than 2 GiB of data; longer logs go into
+  // the HDF5-based 7.3 layout, which has no such limit.
+  bool v73 = recordCount > 0 && matNeedsV73(static_cast<size_t>(recordCount));
+  if (v73)
+    QInfo("LogFile:ExportMat(); %d samples per field exceed a MAT v5 variable, "
+          "'%s' is written as MAT 7.3",
+          recordCount, matFileName);
+  MATFile* file = matOpen(matFileName, v73 ? "w7.3" : "w");
   if (!file) {
     QWarning("LogFile:ExportMat(); can't open Matlab file");
     return;

@@ -3,10 +3,13 @@
 // The reader counts the records, the first data line names the fields, and
 // every later data line is one sample. Values are converted exactly as atof
 // would convert them; missing fields give 0.0 and extra fields are ignored.
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "logtable/logfile.h"
 #include "msg/qlog.h"
@@ -26,6 +29,63 @@ double fieldValue(const QDLMField& f) {
   for (size_t k = 0; k < f.length && n < sizeof clean; ++k)
     if (f.text[k] != '\r' && f.text[k] != '\n') clean[n++] = f.text[k];
   return QAtof(clean, n);
+}
+
+// Reads records [first, last) starting at the file offset of record first
+// and stores their values. Each range has its own cursor, so ranges can be
+// read by several threads at once into their own rows of the columns.
+void readRecords(int fd, uint64_t offset, int first, int last, int fieldCount,
+                 double* const* columns) {
+  QDLMCursor cursor;
+  cursor.Start(fd, offset);
+  QDLMField split[LogFile::kMaxFields];
+  for (int r = first; r < last; ++r) {
+    const char* line = "";
+    size_t length = 0;
+    if (cursor.NextData()) {
+      line = cursor.Piece();
+      const void* nul = std::memchr(line, '\0', cursor.PieceLength());
+      length = nul ? static_cast<size_t>(static_cast<const char*>(nul) - line)
+                   : cursor.PieceLength();
+    }
+    int found = QDLMSplit(line, length, ' ', split, fieldCount);
+    for (int j = 0; j < found; ++j) columns[j][r] = fieldValue(split[j]);
+    for (int j = found; j < fieldCount; ++j) columns[j][r] = 0.0;
+  }
+}
+
+// The value pass, split into ranges that start at the reader's checkpoints
+// and run on the machine's cores. Every value lands in its own place, so the
+// table is the same whatever the number of threads.
+void readAllRecords(const QDLMFile& reader, int recordCount, int fieldCount,
+                    double* const* columns) {
+  const std::vector<uint64_t>& checkpoints = reader.Checkpoints();
+  if (recordCount <= 0 || checkpoints.empty()) return;
+  const int stride = static_cast<int>(QDLMFile::kCheckpointStride);
+  unsigned cores = std::thread::hardware_concurrency();
+  int threads = static_cast<int>(std::min(cores == 0 ? 1u : cores, 8u));
+  int blocks = static_cast<int>(checkpoints.size());
+  if (recordCount < 4 * stride) threads = 1;
+  threads = std::min(threads, blocks);
+  int blocksPerThread = (blocks + threads - 1) / threads;
+  std::vector<std::thread> workers;
+  for (int t = 1; t < threads; ++t) {
+    int firstBlock = t * blocksPerThread;
+    if (firstBlock >= blocks) break;
+    int first = firstBlock * stride;
+    int last = std::min(recordCount, (firstBlock + blocksPerThread) * stride);
+    try {
+      workers.emplace_back(readRecords, reader.Descriptor(), checkpoints[firstBlock], first,
+                           last, fieldCount, columns);
+    } catch (...) {
+      // No thread to be had: read that range here instead.
+      readRecords(reader.Descriptor(), checkpoints[firstBlock], first, last, fieldCount,
+                  columns);
+    }
+  }
+  readRecords(reader.Descriptor(), checkpoints[0], 0, std::min(recordCount, blocksPerThread * stride),
+              fieldCount, columns);
+  for (std::thread& w : workers) w.join();
 }
 
 }  // namespace
@@ -73,11 +133,5 @@ void LogFile::ImportLog(const char* logFileName) {
     return;
   }
 
-  QDLMField split[kMaxFields];
-  for (int r = 0; r < recordCount; ++r) {
-    reader.NextLine();
-    int found = QDLMSplit(reader.Line(), reader.LineLength(), ' ', split, fieldCount);
-    for (int j = 0; j < found; ++j) columns[j][r] = fieldValue(split[j]);
-    for (int j = found; j < fieldCount; ++j) columns[j][r] = 0.0;
-  }
+  readAllRecords(reader, recordCount, fieldCount, columns);
 }
