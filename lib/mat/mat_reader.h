@@ -1,0 +1,44 @@
+// What the three readers (level 4, level 5, 7.3) share: the open file, the
+// damage and skip reports, and the end state after damage.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "mat/mat_internal.h"
+
+namespace matlayer {
+
+class ReaderBase : public MATFile {
+ public:
+  ReaderBase(std::string path, int fd, uint64_t size);
+  ~ReaderBase() override;
+  ReaderBase(const ReaderBase&) = delete;
+  ReaderBase& operator=(const ReaderBase&) = delete;
+
+ protected:
+  // Reports damage and ends the reading: every later call gives null.
+  void damaged(uint64_t at, const std::string& why);
+  void damagedInflated(uint64_t at, uint64_t inflated, const std::string& why);
+  // Damage where no byte offset is known (inside an HDF5 file).
+  void damagedVariable(const std::string& name, const std::string& why);
+  // A variable without numbers stands in as NaN; one too large is skipped.
+  void noNumbers(const std::string& name, const char* cls, size_t count);
+  void tooLarge(const std::string& name, const std::vector<mwSize>& dims);
+  static std::string dimsText(const std::vector<mwSize>& dims);
+
+  std::string path_;
+  int fd_;
+  uint64_t size_;
+  bool done_ = false;
+  int index_ = 0;  // variables handed out so far
+  std::vector<unsigned char> buffer_;
+};
+
+MATFile* OpenV4Reader(const std::string& path, int fd, uint64_t size);
+MATFile* OpenV5Reader(const std::string& path, int fd, uint64_t size, const unsigned char* header);
+// Takes over fd only to close it: HDF5 opens the file by name.
+MATFile* OpenV73Reader(const std::string& path, int fd, uint64_t size);
+
+}  // namespace matlayer

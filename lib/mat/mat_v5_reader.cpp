@@ -1,0 +1,524 @@
+// Level 5 reader (plain and compressed elements, either byte order). Every
+// size a tag declares is checked against what its element still holds before
+// anything is read or allocated; a compressed element must inflate to
+// exactly one whole miMATRIX element and end its stream there.
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "mat/mat_convert.h"
+#include "mat/mat_reader.h"
+#include "mat/mat_source.h"
+
+namespace matlayer {
+
+namespace {
+
+enum ArrayClass : uint32_t {
+  kCell = 1, kStruct = 2, kObject = 3, kChar = 4, kSparse = 5, kDouble = 6, kSingle = 7,
+  kUint64 = 15, kFunction = 16, kOpaque = 17,
+};
+constexpr uint32_t kComplexFlag = 0x800;
+constexpr uint32_t kLogicalFlag = 0x200;
+constexpr uint32_t kUint8Class = 9;
+// zlib cannot inflate beyond about 1032 bytes per compressed byte.
+constexpr uint64_t kMaxInflateRatio = 1032;
+
+const char* className(uint32_t cls) {
+  switch (cls) {
+    case kCell: return "cell array";
+    case kStruct: return "struct";
+    case kObject: return "object";
+    case kFunction: return "function handle";
+    case kOpaque: return "opaque object";
+    default: return "array of unknown class";
+  }
+}
+
+enum class Outcome { kArray, kSkipped, kDamaged };
+
+// One sub-element tag: type, size, and the data of a small element (packed
+// into the tag's second word).
+struct Sub {
+  uint32_t type = 0;
+  uint32_t bytes = 0;
+  bool small = false;
+  unsigned char inl[4] = {};
+};
+
+// Parses one miMATRIX element's payload from a source.
+class MatrixParser {
+ public:
+  MatrixParser(Source& src, uint64_t length, bool swap)
+      : src_(src), left_(length), swap_(swap) {}
+
+  Outcome Parse(mxArray** out, std::string* name);
+  const std::string& Error() const { return error_.empty() ? src_.Error() : error_; }
+  uint64_t Left() const { return left_; }
+
+  // Filled for the reader's messages.
+  std::vector<mwSize> dims;
+  const char* noNumberClass = nullptr;
+  uint32_t cls_ = 0;
+  bool tooLarge = false;
+
+ private:
+  bool fail(const std::string& why) {
+    if (error_.empty()) error_ = why;
+    return false;
+  }
+  uint32_t word(const unsigned char* p) const {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return swap_ ? Swap(v) : v;
+  }
+  bool readSub(Sub* s, const char* what);
+  bool padding(const Sub& s);
+  bool subBytes(const Sub& s, std::vector<unsigned char>* out);
+  bool readValues(const Sub& s, size_t count, double* dst);
+  bool readInts(const Sub& s, const char* what, std::vector<int64_t>* out);
+  Outcome numeric(uint32_t cls, bool complex, mxArray** out);
+  Outcome sparse(bool complex, bool logical, mxArray** out);
+  Outcome nan(size_t count, mxArray** out);
+
+  Source& src_;
+  uint64_t left_;
+  bool swap_;
+  std::string error_;
+};
+
+bool MatrixParser::readSub(Sub* s, const char* what) {
+  if (left_ < 8) return fail(std::string("the ") + what + " is missing");
+  unsigned char raw[8];
+  if (!src_.Read(raw, 8)) return false;
+  left_ -= 8;
+  uint32_t w0 = word(raw);
+  if (w0 >> 16) {
+    s->small = true;
+    s->bytes = w0 >> 16;
+    s->type = w0 & 0xffff;
+    if (s->bytes > 4) return fail(std::string("the ") + what + " claims " + std::to_string(s->bytes) + " bytes in a small element");
+    std::memcpy(s->inl, raw + 4, 4);
+    return true;
+  }
+  s->small = false;
+  s->type = w0;
+  s->bytes = word(raw + 4);
+  if (s->bytes > left_)
+    return fail(std::string("the ") + what + " claims " + std::to_string(s->bytes) + " bytes, only " +
+                std::to_string(left_) + " are left in the variable");
+  return true;
+}
+
+bool MatrixParser::padding(const Sub& s) {
+  if (s.small) return true;
+  uint64_t pad = (8 - s.bytes % 8) % 8;
+  if (pad > left_) pad = left_;
+  left_ -= pad;
+  return src_.Skip(pad);
+}
+
+// Small sizes only (names, dimensions): grows with the bytes that actually
+// arrive, so a false size in a compressed element costs nothing.
+bool MatrixParser::subBytes(const Sub& s, std::vector<unsigned char>* out) {
+  out->clear();
+  if (s.small) {
+    out->assign(s.inl, s.inl + s.bytes);
+    return true;
+  }
+  uint64_t n = s.bytes;
+  left_ -= n;
+  while (n > 0) {
+    size_t step = n < (1u << 20) ? static_cast<size_t>(n) : (1u << 20);
+    size_t at = out->size();
+    out->resize(at + step);
+    if (!src_.Read(out->data() + at, step)) return false;
+    n -= step;
+  }
+  return padding(s);
+}
+
+bool MatrixParser::readValues(const Sub& s, size_t count, double* dst) {
+  if (s.small) {
+    Convert(s.type, s.inl, count, swap_, dst);
+    return true;
+  }
+  left_ -= s.bytes;
+  if (!ReadValues(src_, s.type, count, swap_, dst)) return false;
+  return padding(s);
+}
+
+bool MatrixParser::readInts(const Sub& s, const char* what, std::vector<int64_t>* out) {
+  if (s.type != miINT32 && s.type != miUINT32)
+    return fail(std::string("the ") + what + " has storage type " + std::to_string(s.type));
+  if (s.bytes % 4) return fail(std::string("the ") + what + " has a size that is not a multiple of 4");
+  std::vector<unsigned char> raw;
+  if (!subBytes(s, &raw)) return false;
+  out->resize(raw.size() / 4);
+  for (size_t i = 0; i < out->size(); ++i) {
+    uint32_t w = word(raw.data() + 4 * i);
+    (*out)[i] = s.type == miINT32 ? static_cast<int64_t>(static_cast<int32_t>(w)) : static_cast<int64_t>(w);
+  }
+  return true;
+}
+
+Outcome MatrixParser::nan(size_t count, mxArray** out) {
+  mxArray* a = NewArray(dims, false, false, true);
+  if (!a) {
+    tooLarge = true;
+    return Outcome::kSkipped;
+  }
+  for (size_t i = 0; i < a->count; ++i) a->pr[i] = std::numeric_limits<double>::quiet_NaN();
+  *out = a;
+  return Outcome::kArray;
+}
+
+Outcome MatrixParser::Parse(mxArray** out, std::string* name) {
+  *out = nullptr;
+  Sub s;
+  if (!readSub(&s, "array flags")) return Outcome::kDamaged;
+  if ((s.type != miUINT32 && s.type != miINT32) || s.bytes != 8 || s.small) {
+    fail("the array flags are malformed");
+    return Outcome::kDamaged;
+  }
+  std::vector<unsigned char> raw;
+  if (!subBytes(s, &raw)) return Outcome::kDamaged;
+  uint32_t flags = word(raw.data());
+  uint32_t cls = flags & 0xff;
+  cls_ = cls;
+  bool complex = flags & kComplexFlag;
+
+  if (cls != kOpaque) {
+    std::vector<int64_t> d;
+    if (!readSub(&s, "dimensions") || !readInts(s, "dimensions", &d)) return Outcome::kDamaged;
+    if (d.empty()) {
+      fail("the array has no dimensions");
+      return Outcome::kDamaged;
+    }
+    for (int64_t v : d) {
+      if (v < 0) {
+        fail("a dimension is negative");
+        return Outcome::kDamaged;
+      }
+      dims.push_back(static_cast<mwSize>(v));
+    }
+  } else {
+    // An opaque object keeps no dimensions of its own; it stands as one.
+    dims = {1, 1};
+  }
+  if (!readSub(&s, "array name") || !subBytes(s, &raw)) return Outcome::kDamaged;
+  name->assign(raw.begin(), raw.end());
+
+  size_t count;
+  if (!CountOf(dims, &count)) {
+    fail("the dimensions multiply beyond any possible size");
+    return Outcome::kDamaged;
+  }
+  if ((cls >= kDouble && cls <= kUint64) || cls == kChar) return numeric(cls, complex, out);
+  if (cls == kSparse) return sparse(complex, flags & kLogicalFlag, out);
+  // Classes without numbers (and ones this reader does not know) keep their
+  // contents unread; the caller skips the rest of the element.
+  noNumberClass = className(cls);
+  return nan(count, out);
+}
+
+Outcome MatrixParser::numeric(uint32_t cls, bool complex, mxArray** out) {
+  size_t count;
+  CountOf(dims, &count);
+  Sub s;
+  if (count == 0 && left_ == 0) {
+    *out = NewArray(dims, false, false, true);
+    return *out ? Outcome::kArray : Outcome::kDamaged;
+  }
+  if (!readSub(&s, "real part")) return Outcome::kDamaged;
+  bool utf8 = cls == kChar && s.type == miUTF8;
+  size_t size = StorageSize(s.type);
+  if (!utf8 && (size == 0 || s.bytes % size || s.bytes / size != count)) {
+    fail("the real part holds " + std::to_string(s.bytes) + " bytes of storage type " + std::to_string(s.type) +
+         " for " + std::to_string(count) + " values");
+    return Outcome::kDamaged;
+  }
+  if (utf8 && (count > s.bytes || (s.bytes && s.small && s.bytes > 4))) {
+    fail("the characters need more bytes than stored");
+    return Outcome::kDamaged;
+  }
+  mxArray* a = NewArray(dims, false, false, true);
+  if (!a) {
+    tooLarge = true;
+    return Outcome::kSkipped;
+  }
+  std::unique_ptr<mxArray> hold(a);
+  if (utf8) {
+    std::vector<unsigned char> bytes;
+    if (!subBytes(s, &bytes)) return Outcome::kDamaged;
+    // Broken sequences read as U+FFFD, one per maximal broken run, as
+    // other readers decode them, rather than losing the variable.
+    size_t n = 0;
+    for (size_t i = 0; i < bytes.size();) {
+      unsigned char c = bytes[i];
+      size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+      uint32_t cp = 0xFFFD;
+      size_t used = 1;
+      if (len == 1) {
+        cp = c;
+      } else if (len) {
+        uint32_t v = c & (0x7f >> len);
+        size_t k = 1;
+        while (k < len && i + k < bytes.size() && (bytes[i + k] & 0xc0) == 0x80) v = v << 6 | (bytes[i + k++] & 0x3f);
+        used = k;
+        if (k == len) cp = v;
+      }
+      if (n == count) {
+        fail("more characters are stored than the dimensions hold");
+        return Outcome::kDamaged;
+      }
+      a->pr[n++] = cp;
+      i += used;
+    }
+    if (n != count) {
+      fail("fewer characters are stored than the dimensions hold");
+      return Outcome::kDamaged;
+    }
+  } else {
+    if (!readValues(s, count, a->pr)) return Outcome::kDamaged;
+    if (cls == kSingle && s.type != miSINGLE && size >= 4)
+      for (size_t i = 0; i < count; ++i) a->pr[i] = static_cast<float>(a->pr[i]);
+  }
+  if (complex) {
+    // Only the real part is handed on, but the imaginary part must be there.
+    Sub im;
+    if (!readSub(&im, "imaginary part")) return Outcome::kDamaged;
+    size_t isize = StorageSize(im.type);
+    if (isize == 0 || im.bytes % isize || im.bytes / isize != count) {
+      fail("the imaginary part does not match the real part");
+      return Outcome::kDamaged;
+    }
+    if (!im.small) {
+      left_ -= im.bytes;
+      if (!src_.Skip(im.bytes) || !padding(im)) return Outcome::kDamaged;
+    }
+  }
+  *out = hold.release();
+  return Outcome::kArray;
+}
+
+Outcome MatrixParser::sparse(bool complex, bool logical, mxArray** out) {
+  if (dims.size() != 2) {
+    fail("a sparse array must have two dimensions");
+    return Outcome::kDamaged;
+  }
+  uint64_t m = dims[0], n = dims[1];
+  Sub s;
+  std::vector<int64_t> ir, jc;
+  if (!readSub(&s, "row indices") || !readInts(s, "row indices", &ir)) return Outcome::kDamaged;
+  if (!readSub(&s, "column starts") || !readInts(s, "column starts", &jc)) return Outcome::kDamaged;
+  if (jc.size() != n + 1 || jc[0] != 0) {
+    fail("the column starts do not match the columns");
+    return Outcome::kDamaged;
+  }
+  for (size_t j = 0; j < n; ++j) {
+    if (jc[j + 1] < jc[j]) {
+      fail("the column starts decrease");
+      return Outcome::kDamaged;
+    }
+  }
+  uint64_t nnz = static_cast<uint64_t>(jc[n]);
+  if (nnz > ir.size()) {
+    fail("the column starts count more values than there are row indices");
+    return Outcome::kDamaged;
+  }
+  for (uint64_t k = 0; k < nnz; ++k) {
+    if (ir[k] < 0 || static_cast<uint64_t>(ir[k]) >= m) {
+      fail("a row index lies outside the matrix");
+      return Outcome::kDamaged;
+    }
+  }
+  if (!readSub(&s, "values")) return Outcome::kDamaged;
+  // MATLAB tags the values of a logical sparse matrix as doubles but
+  // stores one byte per value.
+  if (logical && s.type == miDOUBLE && s.bytes == nnz) s.type = miUINT8;
+  size_t size = StorageSize(s.type);
+  if (size == 0 || s.bytes % size || s.bytes / size < nnz) {
+    fail("the sparse values are fewer than the column starts count");
+    return Outcome::kDamaged;
+  }
+  size_t stored = s.bytes / size;
+  std::vector<double> values(stored);
+  if (!readValues(s, stored, values.data())) return Outcome::kDamaged;
+  if (complex) {
+    Sub im;
+    if (!readSub(&im, "imaginary part")) return Outcome::kDamaged;
+    if (!im.small) {
+      left_ -= im.bytes;
+      if (!src_.Skip(im.bytes) || !padding(im)) return Outcome::kDamaged;
+    }
+  }
+  // The full matrix is what is handed on: its size comes from the
+  // dimensions alone, so it is where the memory guard matters most.
+  mxArray* a = NewArray(dims, false, true, true);
+  if (!a) {
+    tooLarge = true;
+    return Outcome::kSkipped;
+  }
+  for (uint64_t j = 0; j < n; ++j)
+    for (int64_t k = jc[j]; k < jc[j + 1]; ++k) a->pr[j * m + static_cast<uint64_t>(ir[k])] += values[k];
+  *out = a;
+  return Outcome::kArray;
+}
+
+class V5Reader final : public ReaderBase {
+ public:
+  V5Reader(const std::string& path, int fd, uint64_t size, const unsigned char* header)
+      : ReaderBase(path, fd, size) {
+    swap_ = header[126] == 'M';
+    uint64_t off;
+    std::memcpy(&off, header + 116, 8);
+    if (swap_) off = Swap(off);
+    // Blanks or zeros there mean no subsystem data.
+    if (off != 0 && off != 0x2020202020202020ull) subsys_ = off;
+  }
+
+  mxArray* Next(const char** name) override;
+  long CountRemaining() override;
+
+ private:
+  bool tagAt(uint64_t at, uint32_t* type, uint32_t* bytes, std::string* why);
+
+  bool swap_ = false;
+  uint64_t pos_ = 128;
+  uint64_t subsys_ = 0;
+};
+
+bool V5Reader::tagAt(uint64_t at, uint32_t* type, uint32_t* bytes, std::string* why) {
+  if (size_ - at < 8) {
+    *why = "the file ends inside an element tag";
+    return false;
+  }
+  unsigned char raw[8];
+  if (::pread(fd_, raw, 8, static_cast<off_t>(at)) != 8) {
+    *why = "the element tag cannot be read";
+    return false;
+  }
+  uint32_t w[2];
+  std::memcpy(w, raw, 8);
+  if (swap_) w[0] = Swap(w[0]), w[1] = Swap(w[1]);
+  if (w[0] >> 16) {
+    *why = "a small element stands where a variable should";
+    return false;
+  }
+  *type = w[0];
+  *bytes = w[1];
+  if (*bytes > size_ - at - 8) {
+    *why = "an element claims " + std::to_string(*bytes) + " bytes, only " + std::to_string(size_ - at - 8) +
+           " are left in the file";
+    return false;
+  }
+  if (*type != miMATRIX && *type != miCOMPRESSED) {
+    *why = "an element of type " + std::to_string(*type) + " stands where a variable should";
+    return false;
+  }
+  return true;
+}
+
+mxArray* V5Reader::Next(const char**) {
+  while (!done_) {
+    if (pos_ == size_) {
+      done_ = true;
+      return nullptr;
+    }
+    uint64_t start = pos_;
+    uint32_t type, bytes;
+    std::string why;
+    if (!tagAt(start, &type, &bytes, &why)) {
+      damaged(start, why);
+      return nullptr;
+    }
+    pos_ = start + 8 + bytes;
+    // The nameless element MATLAB adds for function handles (its function
+    // workspace) is the subsystem's, not a variable of the user.
+    if (start == subsys_) continue;
+
+    FileSource file(fd_, start + 8, bytes, &buffer_);
+    std::unique_ptr<InflateSource> inflated;
+    Source* src = &file;
+    uint64_t length = bytes;
+    if (type == miCOMPRESSED) {
+      inflated = std::make_unique<InflateSource>(&file);
+      unsigned char raw[8];
+      if (!inflated->Read(raw, 8)) {
+        damagedInflated(start, 0, inflated->Error());
+        return nullptr;
+      }
+      uint32_t w[2];
+      std::memcpy(w, raw, 8);
+      if (swap_) w[0] = Swap(w[0]), w[1] = Swap(w[1]);
+      if (w[0] != miMATRIX) {
+        damagedInflated(start, 0, "the compressed element holds type " + std::to_string(w[0]) + ", not a variable");
+        return nullptr;
+      }
+      if (w[1] > uint64_t{bytes} * kMaxInflateRatio) {
+        damagedInflated(start, 0, "the variable claims " + std::to_string(w[1]) + " bytes, more than " +
+                                      std::to_string(bytes) + " compressed bytes can inflate to");
+        return nullptr;
+      }
+      src = inflated.get();
+      length = w[1];
+    }
+    MatrixParser parser(*src, length, swap_);
+    mxArray* array = nullptr;
+    std::string name;
+    Outcome outcome = parser.Parse(&array, &name);
+    std::unique_ptr<mxArray> hold(array);
+    if (outcome != Outcome::kDamaged && inflated) {
+      // The rest of a compressed variable is inflated anyway: only then is
+      // it known that the stream holds what it declared and ends there.
+      if (!inflated->Skip(parser.Left()) || !inflated->Finish()) outcome = Outcome::kDamaged;
+    }
+    if (outcome == Outcome::kDamaged) {
+      std::string error = parser.Error();
+      if (error.empty()) error = src->Error();
+      if (inflated)
+        damagedInflated(start, inflated->Consumed(), error);
+      else
+        damaged(start + 8 + file.Consumed(), error);
+      return nullptr;
+    }
+    if (outcome == Outcome::kSkipped) {
+      tooLarge(name, parser.dims);
+      continue;
+    }
+    // Without a subsystem offset in the header, the function workspace is
+    // known by its shape: a nameless uint8 array.
+    if (name.empty() && parser.cls_ == kUint8Class) continue;
+    if (parser.noNumberClass) noNumbers(name, parser.noNumberClass, hold->count);
+    hold->name = std::move(name);
+    ++index_;
+    return hold.release();
+  }
+  return nullptr;
+}
+
+long V5Reader::CountRemaining() {
+  if (done_) return 0;
+  long count = 0;
+  for (uint64_t at = pos_; at < size_;) {
+    uint32_t type, bytes;
+    std::string why;
+    if (!tagAt(at, &type, &bytes, &why)) return -1;
+    if (at != subsys_) ++count;
+    at += 8 + uint64_t{bytes};
+  }
+  return count;
+}
+
+}  // namespace
+
+MATFile* OpenV5Reader(const std::string& path, int fd, uint64_t size, const unsigned char* header) {
+  return new V5Reader(path, fd, size, header);
+}
+
+}  // namespace matlayer
