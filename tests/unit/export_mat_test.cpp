@@ -7,6 +7,7 @@
 
 #include "logtable/logfile.h"
 #include "mat/mat.h"
+#include "msg/qlog.h"
 #include "unit_util.h"
 
 namespace {
@@ -68,6 +69,7 @@ TEST(ExportMat, LongFieldsSwitchTheFileTo73) {
   matSetV5LimitForTesting(64 * sizeof(double));
   LogFile t;
   Fill(t, {"a", "b"}, 64);
+  QPrintf("%s", "");  // the start marker, if this process has not given it yet
   testing::internal::CaptureStderr();
   t.ExportMat("big.mat");
   std::string err = testing::internal::GetCapturedStderr();
