@@ -9,11 +9,11 @@
 #include <unistd.h>
 
 #include <climits>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "logtable/logfile.h"
 #include "mat/mat.h"
@@ -22,7 +22,8 @@
 namespace {
 
 void fillNaN(double* column, size_t from, size_t to) {
-  for (size_t k = from; k < to; ++k) column[k] = std::nan("");
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (size_t k = from; k < to; ++k) column[k] = nan;
 }
 
 // Padding shorter columns costs fields x records doubles, whatever the file
