@@ -51,7 +51,7 @@ inline std::vector<unsigned char> ReadAll(const std::string& path) {
 inline bool WriteAll(const std::string& path, const std::vector<unsigned char>& bytes) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   return std::fclose(f) == 0 && ok;
 }
 

@@ -1,0 +1,415 @@
+// The MAT layer's reader: round trips through the writers, and hand-built
+// files that are cut, lie about their sizes or carry broken compressed data.
+// Damage must end the reading with a warning that says where, hand on
+// nothing partly read and allocate nothing a size field merely claims (the
+// tests lower the memory limit: a claim that reached an allocation would
+// show up as "too large" instead of "damaged").
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "mat/mat.h"
+#include "unit/mat_test_util.h"
+
+namespace {
+
+using mattest::ScratchDir;
+using Bytes = std::vector<unsigned char>;
+
+struct Var {
+  std::string name;
+  std::vector<size_t> dims;
+  std::vector<double> values;
+};
+
+// Reads every variable; the warnings given on the way land in *warnings.
+std::vector<Var> readAll(const std::string& path, std::string* warnings, bool* opened = nullptr) {
+  testing::internal::CaptureStderr();
+  std::vector<Var> vars;
+  MATFile* f = matOpen(path.c_str(), "r");
+  if (opened) *opened = f != nullptr;
+  if (f) {
+    const char* name;
+    while (mxArray* a = matGetNextVariable(f, &name)) {
+      Var v{name, {}, {}};
+      v.dims.assign(mxGetDimensions(a), mxGetDimensions(a) + mxGetNumberOfDimensions(a));
+      v.values.assign(mxGetPr(a), mxGetPr(a) + mxGetNumberOfElements(a));
+      vars.push_back(v);
+      mxDestroyArray(a);
+    }
+    matClose(f);
+  }
+  *warnings = testing::internal::GetCapturedStderr();
+  return vars;
+}
+
+bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * 8) == 0);
+}
+
+// Little builders for hand-made level 5 files.
+void put32(Bytes& b, uint32_t v, bool big = false) {
+  if (big) v = __builtin_bswap32(v);
+  unsigned char raw[4];
+  std::memcpy(raw, &v, 4);
+  b.insert(b.end(), raw, raw + 4);
+}
+void pad8(Bytes& b) { b.resize((b.size() + 7) / 8 * 8, 0); }
+
+Bytes header(bool big = false, uint64_t subsys = 0) {
+  Bytes h(128, ' ');
+  std::memcpy(h.data(), "MATLAB 5.0 MAT-file, hand made", 30);
+  if (big) subsys = __builtin_bswap64(subsys);
+  std::memcpy(h.data() + 116, &subsys, 8);
+  h[124] = big ? 0x01 : 0x00;
+  h[125] = big ? 0x00 : 0x01;
+  h[126] = big ? 'M' : 'I';
+  h[127] = big ? 'I' : 'M';
+  return h;
+}
+
+// One miMATRIX element: class, dims, name, real data of storage type `type`.
+Bytes matrix(uint32_t cls, std::vector<int32_t> dims, const std::string& name, uint32_t type, const Bytes& data,
+             bool big = false, uint32_t flags = 0) {
+  Bytes body;
+  put32(body, 6, big);
+  put32(body, 8, big);
+  put32(body, cls | flags, big);
+  put32(body, 0, big);
+  put32(body, 5, big);
+  put32(body, static_cast<uint32_t>(4 * dims.size()), big);
+  for (int32_t d : dims) put32(body, static_cast<uint32_t>(d), big);
+  pad8(body);
+  put32(body, 1, big);
+  put32(body, static_cast<uint32_t>(name.size()), big);
+  body.insert(body.end(), name.begin(), name.end());
+  pad8(body);
+  put32(body, type, big);
+  put32(body, static_cast<uint32_t>(data.size()), big);
+  body.insert(body.end(), data.begin(), data.end());
+  pad8(body);
+  Bytes e;
+  put32(e, 14, big);
+  put32(e, static_cast<uint32_t>(body.size()), big);
+  e.insert(e.end(), body.begin(), body.end());
+  return e;
+}
+
+Bytes doubles(std::vector<double> v, bool big = false) {
+  Bytes b(v.size() * 8);
+  for (size_t i = 0; i < v.size(); ++i) {
+    uint64_t bits;
+    std::memcpy(&bits, &v[i], 8);
+    if (big) bits = __builtin_bswap64(bits);
+    std::memcpy(b.data() + 8 * i, &bits, 8);
+  }
+  return b;
+}
+
+Bytes compressed(const Bytes& inner, const Bytes& trailer = {}) {
+  uLongf n = compressBound(inner.size());
+  Bytes z(n);
+  compress2(z.data(), &n, inner.data(), inner.size(), 6);
+  z.resize(n);
+  z.insert(z.end(), trailer.begin(), trailer.end());
+  Bytes e;
+  put32(e, 15);
+  put32(e, static_cast<uint32_t>(z.size()));
+  e.insert(e.end(), z.begin(), z.end());
+  return e;
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+class MatRead : public testing::Test {
+ protected:
+  void SetUp() override {
+    // QLOG.txt goes to the current directory: keep it in the scratch one.
+    char* cwd = getcwd(nullptr, 0);
+    old_ = cwd ? cwd : ".";
+    free(cwd);
+    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+    matSetMemoryLimitForTesting(1 << 20);
+  }
+  void TearDown() override {
+    matSetMemoryLimitForTesting(0);
+    (void)chdir(old_.c_str());
+  }
+  std::string file(const Bytes& b, const char* name = "t.mat") {
+    std::string p = dir_ / name;
+    mattest::WriteAll(p, b);
+    return p;
+  }
+  ScratchDir dir_;
+  std::string old_;
+};
+
+TEST_F(MatRead, WritersRoundTrip) {
+  const double inf = INFINITY;
+  std::vector<Var> vars = {
+      {"time", {1, 5}, {0, 0.001, -0.0, inf, -inf}},
+      {"", {1, 0}, {}},
+      {"n", {1, 1}, {NAN}},
+      {"a_name_longer_than_eight", {1, 3}, {5e-324, 1e308, -1}},
+      {"time", {1, 2}, {7, 8}},
+  };
+  std::vector<double> big(300000);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = std::sin(static_cast<double>(i));
+  vars.push_back({"big", {1, big.size()}, big});
+  for (const char* mode : {"w", "w7.3"}) {
+    SCOPED_TRACE(mode);
+    matSetMemoryLimitForTesting(0);
+    std::string path = dir_ / "rt.mat";
+    MATFile* f = matOpen(path.c_str(), mode);
+    ASSERT_NE(f, nullptr);
+    std::vector<Var> expect;
+    for (const Var& v : vars) {
+      mxArray* a = mxCreateDoubleMatrix(1, v.values.size(), mxREAL);
+      if (!v.values.empty()) std::memcpy(mxGetPr(a), v.values.data(), v.values.size() * 8);
+      if (matPutVariable(f, v.name.c_str(), a) == 0) expect.push_back(v);
+      mxDestroyArray(a);
+    }
+    ASSERT_EQ(matClose(f), 0);
+    // 7.3 refuses the empty and the repeated name; level 5 keeps all.
+    EXPECT_EQ(expect.size(), std::string(mode) == "w" ? vars.size() : vars.size() - 2);
+    std::string warnings;
+    MATFile* r = matOpen(path.c_str(), "r");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(matCountRemaining(r), static_cast<long>(expect.size()));
+    matClose(r);
+    auto got = readAll(path, &warnings);
+    ASSERT_EQ(got.size(), expect.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].name, expect[i].name);
+      EXPECT_EQ(got[i].dims, expect[i].dims) << got[i].name;
+      EXPECT_TRUE(sameBits(got[i].values, expect[i].values)) << got[i].name;
+    }
+    EXPECT_EQ(warnings.find("damaged"), std::string::npos) << warnings;
+  }
+}
+
+// Cut at every byte, a file must give exactly the variables that are whole
+// before the cut, with their exact values, and a warning unless the cut
+// falls between variables.
+TEST_F(MatRead, TruncatedAtEveryByte) {
+  Bytes a = matrix(6, {1, 3}, "a", 9, doubles({1, 2, 3}));
+  Bytes b = matrix(7, {2, 1}, "bb", 7, Bytes{0, 0, 0x80, 0x3f, 0, 0, 0, 0x40});  // single 1, 2
+  Bytes c = compressed(matrix(12, {1, 2}, "c", 2, Bytes{7, 9}));               // int32 class, uint8 data
+  Bytes v5 = cat({header(), a, b, c});
+  std::vector<size_t> ends = {128, 128 + a.size(), 128 + a.size() + b.size(), v5.size()};
+  std::vector<Var> whole = {{"a", {1, 3}, {1, 2, 3}}, {"bb", {2, 1}, {1, 2}}, {"c", {1, 2}, {7, 9}}};
+
+  Bytes v4;
+  for (int k = 0; k < 2; ++k) {
+    put32(v4, 0);
+    put32(v4, 1);
+    put32(v4, 2);
+    put32(v4, 0);
+    put32(v4, 2);
+    v4.push_back(k ? 'y' : 'x');
+    v4.push_back(0);
+    Bytes d = doubles({1.5 + k, 2.5});
+    v4.insert(v4.end(), d.begin(), d.end());
+  }
+  std::vector<size_t> ends4 = {0, 38, 76};
+  std::vector<Var> whole4 = {{"x", {1, 2}, {1.5, 2.5}}, {"y", {1, 2}, {2.5, 2.5}}};
+
+  struct Case {
+    const Bytes* bytes;
+    const std::vector<size_t>* ends;
+    const std::vector<Var>* vars;
+    size_t opens;  // shortest file taken for a MAT-file at all
+  } cases[] = {{&v5, &ends, &whole, 128}, {&v4, &ends4, &whole4, 4}};
+  for (const Case& c4 : cases) {
+    for (size_t cut = 0; cut <= c4.bytes->size(); ++cut) {
+      SCOPED_TRACE(cut);
+      std::string path = file(Bytes(c4.bytes->begin(), c4.bytes->begin() + cut));
+      std::string warnings;
+      bool opened;
+      auto got = readAll(path, &warnings, &opened);
+      size_t complete = 0;
+      while (complete + 1 < c4.ends->size() && (*c4.ends)[complete + 1] <= cut) ++complete;
+      EXPECT_EQ(opened, cut >= c4.opens);
+      if (!opened) continue;
+      ASSERT_EQ(got.size(), complete);
+      for (size_t i = 0; i < complete; ++i) {
+        EXPECT_EQ(got[i].name, (*c4.vars)[i].name);
+        EXPECT_TRUE(sameBits(got[i].values, (*c4.vars)[i].values));
+      }
+      bool boundary = false;
+      for (size_t e : *c4.ends) boundary |= e == cut;
+      if (boundary)
+        EXPECT_EQ(warnings.find("damaged"), std::string::npos) << warnings;
+      else
+        EXPECT_NE(warnings.find("damaged at byte"), std::string::npos) << warnings;
+    }
+  }
+}
+
+// Sizes that claim far more than the file holds must be caught as damage
+// before anything of that size is allocated.
+TEST_F(MatRead, ClaimsBeyondTheFileAreDamage) {
+  Bytes good = matrix(6, {1, 1}, "ok", 9, doubles({4}));
+  Bytes hugeTag = cat({header(), good, Bytes{14, 0, 0, 0, 0xf0, 0xff, 0xff, 0xff}, Bytes(64, 0)});
+  Bytes hugeDims = cat({header(), good, matrix(6, {65535, 65535}, "d", 9, doubles({1}))});
+  Bytes hugeData = cat({header(), good, matrix(6, {1, 1}, "e", 9, doubles({1}))});
+  hugeData[hugeData.size() - 12] = 0xff;  // the real part's size: 8 -> 0xff000008
+  hugeData[hugeData.size() - 9] = 0xff;
+  // A compressed element whose inner tag claims 4 GB.
+  Bytes inner = matrix(6, {1, 1}, "z", 9, doubles({1}));
+  inner[4] = inner[5] = inner[6] = inner[7] = 0xff;
+  Bytes hugeInflate = cat({header(), good, compressed(inner)});
+  Bytes v4;
+  for (uint32_t w : {0u, 1u << 30, 1u << 30, 0u, 2u}) put32(v4, w);
+  v4.insert(v4.end(), {'q', 0});
+  Bytes negative = cat({header(), good, matrix(6, {-1, 2}, "n", 9, doubles({1}))});
+
+  struct Case {
+    const char* what;
+    const Bytes* bytes;
+    size_t before;  // variables read before the damage
+    const char* says;
+  } cases[] = {
+      {"element size", &hugeTag, 1, "claims 4294967280 bytes"},
+      {"dimensions", &hugeDims, 1, "values"},
+      {"data size", &hugeData, 1, "only"},
+      {"inflated size", &hugeInflate, 1, "more than"},
+      {"level 4 size", &v4, 0, "needs"},
+      {"negative dimension", &negative, 1, "negative"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string warnings;
+    auto got = readAll(file(*c.bytes), &warnings);
+    EXPECT_EQ(got.size(), c.before);
+    EXPECT_NE(warnings.find("damaged"), std::string::npos) << warnings;
+    EXPECT_NE(warnings.find(c.says), std::string::npos) << warnings;
+    EXPECT_EQ(warnings.find("too large"), std::string::npos) << warnings;
+  }
+}
+
+// A compressed element must inflate to exactly its variable and end its
+// stream there.
+TEST_F(MatRead, CompressedDataMustMatchExactly) {
+  Bytes inner = matrix(6, {1, 2}, "v", 9, doubles({1, 2}));
+  Bytes shorter = inner;
+  shorter[4] += 8;  // declares 8 bytes more than the stream holds
+  Bytes longer = inner;
+  longer.insert(longer.end(), 8, 0);  // the stream holds 8 bytes past its variable
+  Bytes good = compressed(inner);
+  Bytes corrupt = good;
+  corrupt[good.size() - 1] ^= 0x55;  // the stream's check value
+  Bytes cut = compressed(inner);
+  cut.resize(cut.size() - 6);
+  uint32_t cutLen = static_cast<uint32_t>(cut.size() - 8);
+  std::memcpy(cut.data() + 4, &cutLen, 4);
+
+  struct Case {
+    const char* what;
+    Bytes element;
+    const char* says;
+  } cases[] = {
+      {"fewer bytes", compressed(shorter), "fewer bytes than declared"},
+      {"more bytes", compressed(longer), "more bytes than declared"},
+      {"corrupt", corrupt, "corrupt compressed data"},
+      {"cut", cut, "cut short"},
+      {"trailing", compressed(inner, Bytes{1, 2, 3}), "follow the end"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string warnings;
+    auto got = readAll(file(cat({header(), good, c.element})), &warnings);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_TRUE(sameBits(got[0].values, {1, 2}));
+    EXPECT_NE(warnings.find("damaged at byte " + std::to_string(128 + good.size())), std::string::npos)
+        << warnings;
+    EXPECT_NE(warnings.find(c.says), std::string::npos) << warnings;
+  }
+}
+
+// Big-endian files, small data elements, other classes and the function
+// workspace: what MATLAB and other writers produce besides plain doubles.
+TEST_F(MatRead, ClassesAndLayouts) {
+  Bytes be = cat({header(true), matrix(6, {2, 2}, "big", 9, doubles({1, 2, 3, -4}, true), true)});
+  // A small element packs up to 4 bytes into its tag: int16 class, 2 values.
+  Bytes small = matrix(10, {1, 2}, "s", 3, Bytes{}, false);
+  small.resize(small.size() - 8);
+  put32(small, (4u << 16) | 3);
+  small.insert(small.end(), {0xff, 0xff, 0x05, 0x00});
+  Bytes cellVar = matrix(1, {2, 3}, "cel", 14, Bytes{});
+  Bytes workspace = matrix(9, {1, 4}, "", 2, Bytes{1, 2, 3, 4});
+  Bytes after = matrix(6, {1, 1}, "x", 9, doubles({9}));
+  Bytes mixed = cat({header(false, 128 + small.size() + cellVar.size()), small, cellVar, workspace, after});
+  // Sparse 3 x 2 with (3,1) = 5 and (1,2) = 6, logical flag not set.
+  Bytes sp;
+  {
+    Bytes body;
+    for (uint32_t w : {6u, 8u, 5u, 1u, 5u, 8u, 3u, 2u}) put32(body, w);
+    put32(body, (2u << 16) | 1);
+    body.insert(body.end(), {'s', 'p', 0, 0});
+    for (uint32_t w : {5u, 8u, 2u, 0u}) put32(body, w);
+    for (uint32_t w : {5u, 12u, 0u, 1u, 2u, 0u}) put32(body, w);
+    Bytes d = doubles({5, 6});
+    put32(body, 9);
+    put32(body, 16);
+    body.insert(body.end(), d.begin(), d.end());
+    put32(sp, 14);
+    put32(sp, static_cast<uint32_t>(body.size()));
+    sp.insert(sp.end(), body.begin(), body.end());
+  }
+  Bytes sparseFile = cat({header(), sp});
+  Bytes hugeSparse = sparseFile;
+  hugeSparse[128 + 8 + 16 + 8] = 0x00;  // 3 x 2 -> 3*2^24 x 2: full would be 96 MiB
+  hugeSparse[128 + 8 + 16 + 8 + 3] = 0x03;
+
+  struct Case {
+    const char* what;
+    const Bytes* bytes;
+    std::vector<Var> vars;
+    const char* warns;
+  } cases[] = {
+      {"big-endian", &be, {{"big", {2, 2}, {1, 2, 3, -4}}}, nullptr},
+      {"small element, cell, workspace", &mixed,
+       {{"s", {1, 2}, {-1, 5}}, {"cel", {2, 3}, std::vector<double>(6, NAN)}, {"x", {1, 1}, {9}}},
+       "'cel' holds no numbers (cell array)"},
+      {"sparse", &sparseFile, {{"sp", {3, 2}, {0, 0, 5, 6, 0, 0}}}, nullptr},
+      {"sparse too large", &hugeSparse, {}, "too large"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string warnings;
+    auto got = readAll(file(*c.bytes), &warnings);
+    ASSERT_EQ(got.size(), c.vars.size()) << warnings;
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].name, c.vars[i].name);
+      EXPECT_EQ(got[i].dims, c.vars[i].dims);
+      EXPECT_TRUE(sameBits(got[i].values, c.vars[i].values)) << got[i].name;
+    }
+    if (c.warns) {
+      EXPECT_NE(warnings.find(c.warns), std::string::npos) << warnings;
+    }
+    EXPECT_EQ(warnings.find("damaged"), std::string::npos) << warnings;
+  }
+}
+
+TEST_F(MatRead, NotAMatFile) {
+  for (const Bytes& b : {Bytes{}, Bytes(200, 'x'), Bytes{'M', 'A', 'T'}}) {
+    std::string warnings;
+    bool opened;
+    readAll(file(b), &warnings, &opened);
+    EXPECT_FALSE(opened);
+  }
+  EXPECT_EQ(matOpen((dir_ / "missing.mat").c_str(), "r"), nullptr);
+  EXPECT_EQ(matOpen(dir_.path().c_str(), "r"), nullptr);
+}
+
+}  // namespace
