@@ -1,5 +1,6 @@
 #include "net/qnsocket.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "net/qnstartup.h"
@@ -106,7 +107,13 @@ int32_t QNSocket::SetBroadcast(bool on) {
 int32_t QNSocket::Write(const void* buffer, int32_t length, const QNAddress* destination) {
   if (length < 0) return 0;
   long rc;
-  if (type_ != TypeDatagram) {
+  if (handle_ <= 0) {
+    // Not open: descriptor 0 is this process's standard input, never a
+    // socket of ours, so nothing may be sent on it. Fail as the platform
+    // fails a send on something that is not a socket.
+    errno = ENOTSOCK;
+    rc = win::SOCKET_ERROR;
+  } else if (type_ != TypeDatagram) {
     ssize_t sent = ::send(handle_, buffer, static_cast<size_t>(length), MSG_NOSIGNAL);
     rc = sent < 0 ? win::SOCKET_ERROR : static_cast<long>(sent);
   } else if (flags_ & FlagBroadcast) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -28,12 +29,34 @@ QSafeFile::~QSafeFile() { Abort(); }
 bool QSafeFile::Open(const char* target) {
   Abort();
   error_ = 0;
+  inPlace_ = false;
   target_ = target;
   struct stat st;
-  bool replacing = ::stat(target, &st) == 0;
+  if (::lstat(target, &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* real = ::realpath(target, nullptr)) {
+      target_ = real;
+      std::free(real);
+    }
+  }
+  bool replacing = ::stat(target_.c_str(), &st) == 0;
   if (replacing && S_ISDIR(st.st_mode)) {
     error_ = EISDIR;
     return false;
+  }
+  if (replacing && ::access(target_.c_str(), W_OK) != 0) {
+    error_ = errno;
+    return false;
+  }
+  if (replacing && !S_ISREG(st.st_mode)) {
+    fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd_ < 0) {
+      error_ = errno;
+      return false;
+    }
+    inPlace_ = true;
+    buffer_.resize(kBufferSize);
+    used_ = 0;
+    return true;
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
     char suffix[64];
@@ -111,6 +134,12 @@ bool QSafeFile::Commit() {
     ok = false;
   }
   fd_ = -1;
+  if (inPlace_) {
+    inPlace_ = false;
+    buffer_.clear();
+    buffer_.shrink_to_fit();
+    return ok;
+  }
   if (ok && ::rename(temp_.c_str(), target_.c_str()) != 0) {
     error_ = errno;
     ok = false;
@@ -131,5 +160,6 @@ void QSafeFile::Abort() {
     ::unlink(temp_.c_str());
     temp_.clear();
   }
+  inPlace_ = false;
   used_ = 0;
 }

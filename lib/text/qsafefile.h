@@ -9,6 +9,11 @@
 // file keeps its permission bits; a new file gets 0666 less the umask, as
 // fopen would give it. Nothing here reports: callers word their own warnings
 // from Error() (an errno value).
+//
+// Targets that renaming would mishandle behave as opening them for writing
+// would: a symbolic link updates the file it points to, an existing file we
+// may not write is refused (EACCES), and a device or pipe (/dev/null, a FIFO)
+// is written in place, since it cannot be replaced and holds nothing to lose.
 #pragma once
 
 #include <cstddef>
@@ -30,8 +35,9 @@ class QSafeFile {
   bool IsOpen() const { return fd_ >= 0; }
   bool Failed() const { return error_ != 0; }
   int Error() const { return error_; }
-  // The temporary file, for writers that must open it by name themselves.
-  const char* TempPath() const { return temp_.c_str(); }
+  // The file being written (the temporary file, or the device written in
+  // place), for writers that must open it by name themselves.
+  const char* TempPath() const { return inPlace_ ? target_.c_str() : temp_.c_str(); }
 
  private:
   bool flushBuffer();
@@ -39,6 +45,7 @@ class QSafeFile {
 
   int fd_ = -1;
   int error_ = 0;
+  bool inPlace_ = false;
   std::string target_;
   std::string temp_;
   std::vector<char> buffer_;

@@ -81,3 +81,31 @@ TEST(QSafeFile, MissingDirectoryOrDirectoryTargetFailsToOpen) {
   EXPECT_FALSE(f.Open(cwd.path().c_str()));
   EXPECT_FALSE(f.Commit());
 }
+
+TEST(QSafeFile, LinksDevicesAndReadOnlyTargetsBehaveLikeOpeningThem) {
+  unit::ScopedTempCwd cwd;
+  unit::Spit(cwd / "real", "old");
+  ::symlink("real", (cwd / "link").c_str());
+  QSafeFile f;
+  ASSERT_TRUE(f.Open((cwd / "link").c_str()));
+  f.Write("new", 3);
+  ASSERT_TRUE(f.Commit());
+  EXPECT_EQ(unit::Slurp(cwd / "real"), "new");
+  struct stat st;
+  ASSERT_EQ(::lstat((cwd / "link").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+  // A device is written in place, never replaced by a regular file.
+  ASSERT_TRUE(f.Open("/dev/null"));
+  f.Write("x", 1);
+  EXPECT_TRUE(f.Commit());
+  ASSERT_EQ(::stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+  if (::geteuid() != 0) {
+    ::chmod((cwd / "real").c_str(), 0444);
+    EXPECT_FALSE(f.Open((cwd / "real").c_str()));
+    EXPECT_EQ(f.Error(), EACCES);
+    EXPECT_EQ(unit::Slurp(cwd / "real"), "new");
+  }
+}

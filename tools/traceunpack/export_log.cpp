@@ -10,16 +10,9 @@
 // without its locale and argument parsing, rows are laid out in large
 // blocks, and on a machine with more than one core two blocks are formatted
 // at once. The bytes written do not depend on any of that.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -33,82 +26,6 @@ namespace {
 
 // Text of one block of rows; large enough that each block is one write.
 constexpr size_t kBlockBytes = 4u << 20;
-
-// Where the log goes. A regular file (or a new one) is written through
-// QSafeFile; a device or pipe named as the target (/dev/null, a FIFO) cannot
-// be replaced by renaming and is written in place, as "wb" would.
-class LogTarget {
- public:
-  ~LogTarget() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  bool Open(const char* name) {
-    std::string path = name;
-    struct stat st;
-    if (::lstat(name, &st) == 0 && S_ISLNK(st.st_mode)) {
-      // Writing through a link updates the file it points to, as opening
-      // the name for writing would, instead of replacing the link itself.
-      if (char* real = ::realpath(name, nullptr)) {
-        path = real;
-        std::free(real);
-      }
-    }
-    if (::stat(path.c_str(), &st) == 0) {
-      if (::access(path.c_str(), W_OK) != 0) return false;
-      if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-        fd_ = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (fd_ < 0) error_ = errno;
-        return fd_ >= 0;
-      }
-    }
-    if (!safe_.Open(path.c_str())) {
-      error_ = safe_.Error();
-      return false;
-    }
-    return true;
-  }
-
-  bool Write(const char* data, size_t size) {
-    if (error_) return false;
-    if (fd_ < 0) {
-      if (!safe_.Write(data, size)) error_ = safe_.Error() ? safe_.Error() : EIO;
-      return !error_;
-    }
-    while (size > 0) {
-      ssize_t n = ::write(fd_, data, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        error_ = n < 0 ? errno : EIO;
-        return false;
-      }
-      data += n;
-      size -= static_cast<size_t>(n);
-    }
-    return true;
-  }
-
-  bool Commit() {
-    if (fd_ < 0) {
-      if (error_) {
-        safe_.Abort();
-        return false;
-      }
-      if (!safe_.Commit()) error_ = safe_.Error() ? safe_.Error() : EIO;
-      return !error_;
-    }
-    if (::close(fd_) != 0 && !error_) error_ = errno;
-    fd_ = -1;
-    return !error_;
-  }
-
-  int Error() const { return error_; }
-
- private:
-  QSafeFile safe_;
-  int fd_ = -1;
-  int error_ = 0;
-};
 
 // Lays out rows [first, last) of the table at out; returns the bytes used.
 // out must hold (last - first) * RowBound(fields) bytes.
@@ -135,7 +52,7 @@ size_t RowBound(int fields) {
 // Writes every value line. Blocks are formatted in pairs, the second on a
 // helper thread, and written in order; without the thread (one core, or
 // none to be had) the same blocks are formatted one after the other.
-bool WriteRows(LogTarget& target, double* const* columns, int fields, int records) {
+bool WriteRows(QSafeFile& target, double* const* columns, int fields, int records) {
   if (records <= 0) return true;
   size_t bound = RowBound(fields);
   int rowsPerBlock = static_cast<int>(kBlockBytes / bound);
@@ -184,7 +101,7 @@ void LogFile::ExportLog(const char* logFileName) {
     QWarning("LogFile:ExportLog(); nothing imported, '%s' left unchanged", logFileName);
     return;
   }
-  LogTarget target;
+  QSafeFile target;
   if (!target.Open(logFileName)) {
     QWarning("LogFile:ExportLog(); can't open %s for writing.", logFileName);
     return;
@@ -210,7 +127,8 @@ void LogFile::ExportLog(const char* logFileName) {
   if (ok) ok = target.Write("\n", 1);
   if (ok) ok = WriteRows(target, columns, fieldCount, recordCount);
 
-  if (!target.Commit()) {
+  if (!ok) target.Abort();
+  if (!ok || !target.Commit()) {
     QWarning("LogFile:ExportLog(); can't write %s (%s), the file was left as it was",
              logFileName, std::strerror(target.Error()));
   }
