@@ -282,6 +282,29 @@ TEST_F(Net, DatagramWrites) {
   EXPECT_EQ(err.find("Addr"), std::string::npos);
 }
 
+TEST_F(Net, SocketNotOpenNeverSendsOnStandardInput) {
+  // Make descriptor 0 a socket, as under a socket-activated service: a
+  // write through a socket that never opened must not reach it.
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM, 0, pair), 0);
+  int savedStdin = ::dup(0);
+  ASSERT_GE(::dup2(pair[0], 0), 0);
+  QNSocket s;
+  QNAddress to;
+  to.Set(2, INADDR_LOOPBACK, 9);
+  testing::internal::CaptureStderr();
+  int32_t rc = s.Write("secret", 6, &to);
+  std::string err = testing::internal::GetCapturedStderr();
+  ::dup2(savedStdin, 0);
+  ::close(savedStdin);
+  EXPECT_LT(rc, 0);
+  EXPECT_NE(err.find("QNSocket:Write(); failed" + ErrCode(ENOTSOCK)), std::string::npos) << err;
+  char buf[16];
+  EXPECT_LT(::recv(pair[1], buf, sizeof buf, MSG_DONTWAIT), 0);
+  ::close(pair[0]);
+  ::close(pair[1]);
+}
+
 TEST_F(Net, StreamOpen) {
   int server = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
