@@ -13,10 +13,13 @@ Options:
     --timeout SEC      a run taking longer is stopped and the tool reported as
                        "timeout" (default 900)
     --skip KEY:SIZE    do not run tool KEY on SIZE (keys: tracepack, numpy,
-                       pandas, octave-pack, traceunpack, scipy, octave-unpack)
+                       pandas, pandas-default, octave-pack, traceunpack, scipy, octave-unpack)
 
 Every peer's output of its warm-up run is compared with ours (compare.py)
 before it is timed; a peer whose output differs is reported and not timed.
+One exception: pandas.read_csv with its default float parser, which gives a
+few values one unit in the last place off, is timed for information, marked
+as differing, and never counted as the fastest peer.
 Wall time comes from time.perf_counter around each run; user+sys CPU time
 from the run's resource usage (wait4), peak RSS from /usr/bin/time. Results go to stdout and to DIR/results.{md,csv,json}.
 """
@@ -143,6 +146,8 @@ def median(xs):
 
 
 def measure(row, cmd, cwd, out_path, runs, args, check=None, stdout_path=None):
+    # row["kind"] == "inexact": a peer timed even when its output differs from
+    # ours, shown for information and never counted as the fastest peer.
     """Warm-up run, optional check of its output, then the timed runs."""
     if out_path and os.path.exists(out_path):
         os.remove(out_path)
@@ -155,11 +160,14 @@ def measure(row, cmd, cwd, out_path, runs, args, check=None, stdout_path=None):
         return row
     if check:
         err = check()
-        if err:
-            row["status"] = "OUTPUT DIFFERS: " + err
+        if err and row["kind"] == "inexact":
+            row["status"] = "differs, not counted as a peer: " + err
+        elif err:
+            row["status"] = "OUTPUT DIFFERS, not timed: " + err
             print("    %s: output differs from ours: %s" % (row["tool"], err), flush=True)
             return row
-        row["status"] = "checked equal"
+        else:
+            row["status"] = "checked equal"
     n = runs
     if warm.wall > args.slow and runs > 1:
         n = 1
@@ -238,9 +246,12 @@ def bench_size(size, args, build, scratch):
     go("log->MAT", "numpy", "numpy.loadtxt + savemat", "peer",
        [PY, os.path.join(peers, "numpy_pack.py"), log, d("numpy.mat")], d("numpy.mat"),
        mat_check(d("numpy.mat")))
-    go("log->MAT", "pandas", "pandas.read_csv(C) + savemat", "peer",
+    go("log->MAT", "pandas", "pandas.read_csv(C, round_trip) + savemat", "peer",
        [PY, os.path.join(peers, "pandas_pack.py"), log, d("pandas.mat")], d("pandas.mat"),
        mat_check(d("pandas.mat")))
+    go("log->MAT", "pandas-default", "pandas.read_csv(C, default) + savemat", "inexact",
+       [PY, os.path.join(peers, "pandas_pack.py"), log, d("pandas.mat"), "high"],
+       d("pandas.mat"), mat_check(d("pandas.mat")))
     go("log->MAT", "octave-pack", "octave dlmread + save -v6", "peer",
        octave + [os.path.join(peers, "octave_pack.m"), log, d("octave.mat")], d("octave.mat"),
        mat_check(d("octave.mat")))
@@ -296,8 +307,16 @@ def judge(rows):
                     fw = min(peers, key=lambda p: p["wall"])
                     fc = min(peers, key=lambda p: p["cpu"])
                     r["fastest_peer"] = fw["tool"]
+                    r["status"] = "; ".join(x for x in (r["status"], "fastest peer: %s" % fw["tool"]) if x)
                     r["ratio_wall"] = fw["wall"] / r["wall"]
                     r["ratio_cpu"] = fc["cpu"] / r["cpu"] if r["cpu"] > 0 else float("inf")
+                    inexact = [p for p in group if p["kind"] == "inexact" and "wall" in p]
+                    if inexact:
+                        x = min(inexact, key=lambda p: p["wall"])
+                        if x["wall"] < fw["wall"]:
+                            r["note"] = ("%s (inexact, faster than every exact peer): "
+                                         "%.1fx wall, %.1fx cpu" % (x["tool"], x["wall"] / r["wall"],
+                                                                    x["cpu"] / r["cpu"]))
                     if size in ("M", "L"):
                         r["speed_target"] = "PASS" if r["ratio_wall"] >= 10 else "FAIL"
                     else:

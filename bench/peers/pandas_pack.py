@@ -1,7 +1,10 @@
 #!/usr/bin/python3
 """Log -> MAT the way a pandas user would: pandas.read_csv (C engine) + scipy.io.savemat.
 
-An optional third argument sets read_csv's float_precision (default: pandas' own).
+read_csv's float_precision is "round_trip" (Python's exact conversion): with
+pandas' default ("high") a few values of the M log come out one unit in the
+last place off (e.g. -6.06378e-18), so the output would not equal ours.
+An optional third argument sets another float_precision ("high", "legacy").
 """
 import sys
 
@@ -10,7 +13,7 @@ import pandas as pd
 import scipy.io
 
 
-def main(src, dst, precision=None):
+def main(src, dst, precision="round_trip"):
     df = pd.read_csv(src, sep=" ", comment="#", engine="c", dtype=np.float64,
                      float_precision=precision)
     scipy.io.savemat(dst, {c: df[c].to_numpy() for c in df.columns})
