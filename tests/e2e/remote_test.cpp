@@ -21,43 +21,11 @@
 #include <vector>
 
 #include "e2e/e2e_util.h"
+#include "udp_listener.h"
 
 namespace {
 
-class Listener {
- public:
-  Listener() {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-  }
-  ~Listener() { ::close(fd_); }
-  std::string port() const { return std::to_string(port_); }
-  // The datagrams queued so far; every one must come from 127.0.0.1.
-  std::vector<std::string> Drain() {
-    std::vector<std::string> got;
-    pollfd p{fd_, POLLIN, 0};
-    while (::poll(&p, 1, 100) > 0) {
-      static char buf[65536];
-      sockaddr_in from{};
-      socklen_t len = sizeof from;
-      ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-      if (n < 0) break;
-      EXPECT_EQ(from.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
-      got.emplace_back(buf, static_cast<size_t>(n));
-    }
-    return got;
-  }
-
- private:
-  int fd_ = -1;
-  uint16_t port_ = 0;
-};
+using testnet::Listener;
 
 const char* const kNamespaceScript = R"(#!/bin/sh
 # $1: scratch directory (options file "opt" if any); the rest: the command.
@@ -238,7 +206,7 @@ void CompareRuns(IsolatedRun& run, const std::string& program,
   Listener sink;
   e2e::Result without = run.Run(plain.path(), program, args, std::nullopt);
   e2e::Result with =
-      run.Run(remote.path(), program, args, optionsBeforePort + sink.port() + optionsAfterPort);
+      run.Run(remote.path(), program, args, optionsBeforePort + std::to_string(sink.port()) + optionsAfterPort);
   std::vector<std::string> datagrams = sink.Drain();
   EXPECT_EQ(with.status, 0);
   EXPECT_EQ(with.out, without.out);
@@ -306,9 +274,9 @@ TEST(RemoteE2E, WithoutHostNothingStartsOrIsSent) {
   Listener sink;
   const std::optional<std::string> options[] = {
       std::nullopt,
-      "port " + sink.port() + "\n",
-      "Remotehost 127.0.0.1 port " + sink.port() + "\n",
-      "remotehost:127.0.0.1 port " + sink.port() + "\n",
+      "port " + std::to_string(sink.port()) + "\n",
+      "Remotehost 127.0.0.1 port " + std::to_string(sink.port()) + "\n",
+      "remotehost:127.0.0.1 port " + std::to_string(sink.port()) + "\n",
   };
   e2e::TempDir baseDir;
   e2e::WriteFile(baseDir / "run.log", kScenarios[0].log);
@@ -339,7 +307,7 @@ TEST(RemoteE2E, FailingSendsAreReportedNeverSent) {
   const Row rows[] = {
       // Unresolvable: reported while the socket opens and again for the
       // destination; the wildcard destination that stays is refused.
-      {"remotehost nohost.invalid port " + sink.port(), resolve + wildcard + resolve + wildcard,
+      {"remotehost nohost.invalid port " + std::to_string(sink.port()), resolve + wildcard + resolve + wildcard,
        wildcard},
       // No port: port 0 is refused (EINVAL).
       {"remotehost 127.0.0.1", "", "[QN] QNSocket:Write(); failed (22)\nAddr 127.0.0.1\n"},

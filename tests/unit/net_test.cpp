@@ -20,42 +20,12 @@
 #include "net/qnstartup.h"
 #include "platform/snmpagent.h"
 #include "platform/winsock.h"
+#include "udp_listener.h"
 #include "unit_util.h"
 
 namespace {
 
-// A UDP socket on 127.0.0.1 at a port of the system's choosing.
-class Listener {
- public:
-  Listener() {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-  }
-  ~Listener() { ::close(fd_); }
-  uint16_t port() const { return port_; }
-  // Everything that arrives until nothing has come for wait_ms.
-  std::vector<std::string> Drain(int wait_ms = 200) {
-    std::vector<std::string> got;
-    pollfd p{fd_, POLLIN, 0};
-    while (::poll(&p, 1, wait_ms) > 0) {
-      char buf[65536];
-      ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-      if (n < 0) break;
-      got.emplace_back(buf, static_cast<size_t>(n));
-    }
-    return got;
-  }
-
- private:
-  int fd_ = -1;
-  uint16_t port_ = 0;
-};
+using testnet::Listener;
 
 int lookups = 0;
 // "flaky" resolves on its second look-up only, "loghost" always, anything
