@@ -3,6 +3,7 @@
 // the allocation guard every data buffer of the layer goes through.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -47,6 +48,19 @@ mxArray* NewArray(std::vector<mwSize> dims, bool complex, bool zero, bool limite
 
 MATFile* OpenV5Writer(const char* filename);
 MATFile* OpenV73Writer(const char* filename);
+
+// A writer of type W opened on filename, or null with errno telling why.
+template <class W>
+MATFile* OpenWriter(const char* filename) {
+  auto* w = new W;
+  if (!w->Open(filename)) {
+    int err = errno;
+    delete w;
+    errno = err;
+    return nullptr;
+  }
+  return w;
+}
 MATFile* OpenReader(const char* filename);
 
 }  // namespace matlayer

@@ -155,14 +155,7 @@ class V5Writer final : public MATFile {
 }  // namespace
 
 MATFile* OpenV5Writer(const char* filename) {
-  auto* w = new V5Writer;
-  if (!w->Open(filename)) {
-    int err = errno;
-    delete w;
-    errno = err;
-    return nullptr;
-  }
-  return w;
+  return OpenWriter<V5Writer>(filename);
 }
 
 }  // namespace matlayer

@@ -203,14 +203,7 @@ class V73Writer final : public MATFile {
 }  // namespace
 
 MATFile* OpenV73Writer(const char* filename) {
-  auto* w = new V73Writer;
-  if (!w->Open(filename)) {
-    int err = errno;
-    delete w;
-    errno = err;
-    return nullptr;
-  }
-  return w;
+  return OpenWriter<V73Writer>(filename);
 }
 
 }  // namespace matlayer
