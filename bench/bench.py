@@ -221,16 +221,16 @@ def bench_size(size, args, build, scratch):
         row = base(direction, key, tool, kind)
         if "%s:%s" % (key, size) in args.skip:
             row["status"] = "skipped (--skip %s:%s)" % (key, size)
-            print("    %-34s skipped" % tool, flush=True)
+            print("    %-42s skipped" % tool, flush=True)
             rows.append(row)
             return row
         measure(row, cmd, scratch, out, runs, args, check, stdout_path)
         if "wall" in row:
-            print("    %-34s %8.3f s wall %8.3f s cpu %8.1f MB/s %8.1f MiB  %s %s"
+            print("    %-42s %8.3f s wall %8.3f s cpu %8.1f MB/s %8.1f MiB  %s %s"
                   % (tool, row["wall"], row["cpu"], row["mbps"], row["rss_mib"],
                      row["status"], row["note"]), flush=True)
         else:
-            print("    %-34s %s" % (tool, row["status"]), flush=True)
+            print("    %-42s %s" % (tool, row["status"]), flush=True)
         rows.append(row)
         return row
 
