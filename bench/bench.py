@@ -324,8 +324,8 @@ def judge(rows):
                 r["mem_target"] = "PASS" if r["rss_mib"] <= r["limit_mib"] else "FAIL"
 
 
-def fmt(v, spec):
-    return "" if v is None or v == "" else spec % v
+def fmt(v, pattern):
+    return "" if v is None or v == "" else pattern % v
 
 
 def table(rows):
