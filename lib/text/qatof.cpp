@@ -33,44 +33,66 @@ constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
 
 bool isDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
-// The common case of log values ("%g" text and the like): at most 19
-// significant digits whose integer fits 53 bits, and a decimal exponent
-// within +-22. Both the mantissa and the power of ten are then exact
-// doubles, so one multiplication or division rounds correctly, exactly as
-// strtod does. Anything else returns false and takes the general road.
-bool fastDecimal(const char* p, const char* end, bool negative, double* out) {
-  uint64_t mantissa = 0;
-  int digits = 0;
-  int exponent = 0;
-  bool any = false;
-  while (p < end && *p == '0') {
-    ++p;
-    any = true;
+constexpr uint64_t kPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000,
+                                  100000000};
+
+// How many of the 8 characters in chunk (first character in the lowest
+// byte) are decimal digits before the first that is not. Borrows and carries
+// only run towards later characters, so they never disturb that count.
+int leadingDigits(uint64_t chunk) {
+  uint64_t x = chunk - 0x3030303030303030ULL;
+  uint64_t notDigit = ((x + 0x7676767676767676ULL) | x) & 0x8080808080808080ULL;
+  return notDigit ? __builtin_ctzll(notDigit) >> 3 : 8;
+}
+
+// The value of the first n (1 to 8) digits of chunk.
+uint64_t digitsValue(uint64_t chunk, int n) {
+  uint64_t v = (chunk - 0x3030303030303030ULL) << (8 * (8 - n));
+  v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFULL;
+  v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFULL;
+  return (v * 10000 + (v >> 32)) & 0xFFFFFFFFULL;
+}
+
+// Appends the run of digits at p to mantissa, 8 at a time where the text
+// allows; false when the digits would pass 19 in all.
+bool takeDigits(const char*& p, const char* end, uint64_t& mantissa, int& digits) {
+  while (end - p >= 8) {
+    uint64_t chunk;
+    std::memcpy(&chunk, p, 8);
+    int n = leadingDigits(chunk);
+    if (n == 0) return true;
+    if (digits + n > 19) return false;
+    mantissa = mantissa * kPow10Int[n] + digitsValue(chunk, n);
+    digits += n;
+    p += n;
+    if (n < 8) return true;
   }
   while (p < end && isDigit(*p)) {
     if (++digits > 19) return false;
     mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
     ++p;
-    any = true;
   }
+  return true;
+}
+
+// The common case of log values ("%g" text and the like): at most 19
+// digits whose integer fits 53 bits, and a decimal exponent within +-22.
+// Both the mantissa and the power of ten are then exact doubles, so one
+// multiplication or division rounds correctly, exactly as strtod does.
+// Returns where the number ends, or null for anything that must take the
+// general road.
+const char* fastDecimal(const char* p, const char* end, bool negative, double* out) {
+  uint64_t mantissa = 0;
+  int digits = 0;
+  if (!takeDigits(p, end, mantissa, digits)) return nullptr;
+  int exponent = 0;
   if (p < end && *p == '.') {
     ++p;
-    if (mantissa == 0) {
-      while (p < end && *p == '0') {
-        ++p;
-        --exponent;
-        any = true;
-      }
-    }
-    while (p < end && isDigit(*p)) {
-      if (++digits > 19) return false;
-      mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
-      --exponent;
-      ++p;
-      any = true;
-    }
+    int before = digits;
+    if (!takeDigits(p, end, mantissa, digits)) return nullptr;
+    exponent = before - digits;
   }
-  if (!any) return false;
+  if (digits == 0) return nullptr;
   if (p < end && (*p == 'e' || *p == 'E')) {
     const char* q = p + 1;
     bool negExp = false;
@@ -82,18 +104,19 @@ bool fastDecimal(const char* p, const char* end, bool negative, double* out) {
         ++q;
       }
       exponent += negExp ? -e : e;
+      p = q;
     }
   }
   double value;
   if (mantissa == 0) {
     value = 0.0;
   } else {
-    if (mantissa > (uint64_t{1} << 53) || exponent < -22 || exponent > 22) return false;
+    if (mantissa > (uint64_t{1} << 53) || exponent < -22 || exponent > 22) return nullptr;
     value = static_cast<double>(mantissa);
     value = exponent >= 0 ? value * kPow10[exponent] : value / kPow10[-exponent];
   }
   *out = negative ? -value : value;
-  return true;
+  return p;
 }
 
 }  // namespace
@@ -124,4 +147,12 @@ double QAtof(const char* text, size_t length) {
     }
   }
   return slowPath(text, length);
+}
+
+const char* QAtofFast(const char* text, const char* end, double* value) {
+  const char* p = text;
+  bool negative = false;
+  if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  if (p + 1 < end && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) return nullptr;
+  return fastDecimal(p, end, negative, value);
 }

@@ -10,3 +10,9 @@
 #include <cstddef>
 
 double QAtof(const char* text, size_t length);
+
+// The fast road alone, for callers that scan the text themselves: converts a
+// plain decimal number at the very start of [text, end) (no white space
+// skipped), sets *value and returns where the number ends, or returns null
+// when the text needs QAtof. A non-null result always agrees with QAtof.
+const char* QAtofFast(const char* text, const char* end, double* value);

@@ -17,6 +17,15 @@ void ExpectLikeAtof(const std::string& s) {
   double expect = std::atof(s.c_str());
   double got = QAtof(s.data(), s.size());
   ASSERT_TRUE(SameBits(expect, got)) << "'" << s << "': atof " << expect << " QAtof " << got;
+  // The fast road, where it answers, must agree on the value and on where
+  // the number ends.
+  double fast = 0.0;
+  if (const char* end = QAtofFast(s.data(), s.data() + s.size(), &fast)) {
+    char* strtodEnd = nullptr;
+    std::strtod(s.c_str(), &strtodEnd);
+    ASSERT_TRUE(SameBits(expect, fast)) << "'" << s << "': QAtofFast " << fast;
+    ASSERT_EQ(end - s.data(), strtodEnd - s.c_str()) << "'" << s << "'";
+  }
 }
 
 }  // namespace

@@ -31,6 +31,35 @@ double fieldValue(const QDLMField& f) {
   return QAtof(clean, n);
 }
 
+// Converts the fields of one line into row r, scanning the line once: each
+// field is converted where it starts and its end is found on the way. A line
+// ends at its first NUL; fields it does not reach are 0.0.
+void parseLine(const char* p, const char* end, int fieldCount, double* const* columns, int r) {
+  int j = 0;
+  while (j < fieldCount) {
+    const char* start = p;
+    double value = 0.0;
+    const char* number = QAtofFast(start, end, &value);
+    const char* fieldEnd = number ? number : start;
+    bool lineBreak = false;
+    bool otherText = false;
+    while (fieldEnd < end && *fieldEnd != ' ' && *fieldEnd != '\0') {
+      if (*fieldEnd == '\r' || *fieldEnd == '\n') lineBreak = true;
+      else otherText = true;
+      ++fieldEnd;
+    }
+    // Text after the number only matters where dropping a line break would
+    // join it to the number ("1\r2" reads as 12).
+    if (!number || (lineBreak && otherText))
+      value = fieldValue({start, static_cast<size_t>(fieldEnd - start)});
+    columns[j++][r] = value;
+    if (fieldEnd == end || *fieldEnd == '\0') break;
+    p = fieldEnd;
+    while (p < end && *p == ' ') ++p;
+  }
+  for (; j < fieldCount; ++j) columns[j][r] = 0.0;
+}
+
 // Reads records [first, last) starting at the file offset of record first
 // and stores their values. Each range has its own cursor, so ranges can be
 // read by several threads at once into their own rows of the columns.
@@ -38,19 +67,11 @@ void readRecords(int fd, uint64_t offset, int first, int last, int fieldCount,
                  double* const* columns) {
   QDLMCursor cursor;
   cursor.Start(fd, offset);
-  QDLMField split[LogFile::kMaxFields];
   for (int r = first; r < last; ++r) {
-    const char* line = "";
-    size_t length = 0;
-    if (cursor.NextData()) {
-      line = cursor.Piece();
-      const void* nul = std::memchr(line, '\0', cursor.PieceLength());
-      length = nul ? static_cast<size_t>(static_cast<const char*>(nul) - line)
-                   : cursor.PieceLength();
-    }
-    int found = QDLMSplit(line, length, ' ', split, fieldCount);
-    for (int j = 0; j < found; ++j) columns[j][r] = fieldValue(split[j]);
-    for (int j = found; j < fieldCount; ++j) columns[j][r] = 0.0;
+    if (cursor.NextData())
+      parseLine(cursor.Piece(), cursor.Piece() + cursor.PieceLength(), fieldCount, columns, r);
+    else
+      parseLine("", "", fieldCount, columns, r);
   }
 }
 
