@@ -176,18 +176,3 @@ bool QDLMFile::GetField(int i, char* out, int outSize) const {
   out[n] = '\0';
   return true;
 }
-
-int QDLMSplit(const char* line, size_t length, char delimiter, QDLMField* fields,
-              int maxFields) {
-  if (length == 0 || maxFields <= 0) return 0;
-  int count = 0;
-  size_t p = 0;
-  for (;;) {
-    size_t start = p;
-    while (p < length && line[p] != delimiter) ++p;
-    fields[count].text = line + start;
-    fields[count].length = p - start;
-    if (++count == maxFields || p == length) return count;
-    while (p < length && line[p] == delimiter) ++p;
-  }
-}

@@ -93,16 +93,3 @@ class QDLMFile {
   size_t lineLength_ = 0;
   std::vector<uint64_t> checkpoints_;
 };
-
-// One field of a line as GetField would give it, without the copy: the raw
-// bytes between two space runs, which may still hold carriage returns.
-struct QDLMField {
-  const char* text;
-  size_t length;
-};
-
-// Splits a line (already cut at its NUL) into at most maxFields fields by the
-// reader's rules; returns how many were found. A field the line does not
-// reach is empty, as with GetField.
-int QDLMSplit(const char* line, size_t length, char delimiter, QDLMField* fields,
-              int maxFields);

@@ -148,22 +148,3 @@ TEST(QDLMFile, ReadOnlyFileOpens) {
   EXPECT_TRUE(f.IsOpen());
   EXPECT_EQ(f.NoofRecs(), 1u);
 }
-
-TEST(QDLMSplit, MatchesGetFieldOnEveryField) {
-  const char* lines[] = {"a b c", " a", "a  ", "  ", "x\r\n", "1 2 3 4 5 6", ""};
-  for (const char* line : lines) {
-    QDLMField fields[8];
-    int n = QDLMSplit(line, std::strlen(line), ' ', fields, 8);
-    unit::ScopedTempCwd cwd;
-    unit::Spit(cwd / "t.log", std::string(line) + "\n");
-    QDLMFile f("t.log");
-    ASSERT_TRUE(f.NextLine());
-    for (int i = 0; i < 8; ++i) {
-      std::string split = i < n ? std::string(fields[i].text, fields[i].length) : "";
-      std::string clean;
-      for (char c : split)
-        if (c != '\r' && c != '\n') clean += c;
-      EXPECT_EQ(clean, Field(f, i)) << "line '" << line << "' field " << i;
-    }
-  }
-}

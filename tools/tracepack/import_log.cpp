@@ -20,14 +20,11 @@ namespace {
 
 // A field as GetField would give it, converted: carriage returns and line
 // feeds inside the field are left out before the conversion.
-double fieldValue(const QDLMField& f) {
-  const char* cr = static_cast<const char*>(std::memchr(f.text, '\r', f.length));
-  const char* lf = static_cast<const char*>(std::memchr(f.text, '\n', f.length));
-  if (!cr && !lf) return QAtof(f.text, f.length);
+double fieldValue(const char* text, size_t length) {
   char clean[QDLMFile::kLineBufferSize];
   size_t n = 0;
-  for (size_t k = 0; k < f.length && n < sizeof clean; ++k)
-    if (f.text[k] != '\r' && f.text[k] != '\n') clean[n++] = f.text[k];
+  for (size_t k = 0; k < length && n < sizeof clean; ++k)
+    if (text[k] != '\r' && text[k] != '\n') clean[n++] = text[k];
   return QAtof(clean, n);
 }
 
@@ -51,7 +48,7 @@ void parseLine(const char* p, const char* end, int fieldCount, double* const* co
     // Text after the number only matters where dropping a line break would
     // join it to the number ("1\r2" reads as 12).
     if (!number || (lineBreak && otherText))
-      value = fieldValue({start, static_cast<size_t>(fieldEnd - start)});
+      value = fieldValue(start, static_cast<size_t>(fieldEnd - start));
     columns[j++][r] = value;
     if (fieldEnd == end || *fieldEnd == '\0') break;
     p = fieldEnd;
