@@ -205,37 +205,48 @@ const char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
+uint64_t digitPair(uint32_t k) {  // k < 100, as two ASCII bytes, first digit lowest
+  uint16_t pair;
+  std::memcpy(&pair, kDigitPairs + 2 * k, 2);
+  return pair;
+}
+
 // Writes the six digits of d (100000..999999) as "%g" lays them out for the
-// decimal exponent x, trailing zeros dropped. Every layout writes its widest
-// form unconditionally and then takes the length that counts, which keeps the
-// branches few on data of mixed magnitudes; out has room for QFMTG_MAXLEN.
-int emit(bool negative, uint32_t d, int x, char* out) {
-  char* p = out + negative;
+// decimal exponent x, trailing zeros dropped. The digits are kept as one
+// 64-bit word (first digit in the lowest byte), so each layout is a few
+// fixed-size stores; the count of digits that stay comes from the word's
+// '0' bytes, not from a loop. Bytes past the returned length are scratch;
+// out has room for QFMTG_WIDEROOM.
+inline int emit(bool negative, uint32_t d, int x, char* out) {
   out[0] = '-';
-  char digits[6];
-  std::memcpy(digits + 0, kDigitPairs + 2 * (d / 10000), 2);
-  std::memcpy(digits + 2, kDigitPairs + 2 * (d / 100 % 100), 2);
-  std::memcpy(digits + 4, kDigitPairs + 2 * (d % 100), 2);
-  int count = 6;
-  while (digits[count - 1] == '0') --count;  // digits[0] is never '0'
+  char* p = out + negative;
+  uint64_t digits = digitPair(d / 10000) | digitPair(d / 100 % 100) << 16 |
+                    digitPair(d % 100) << 32;
+  // Bytes that are '0' become zero; the six digits sit in the low six bytes,
+  // so the leading zero bytes of the word moved up by two bytes are the
+  // trailing zeros of the digits (the first digit is never '0').
+  uint64_t zeros = (digits ^ 0x303030303030ull) << 16;
+  int count = 6 - (__builtin_clzll(zeros) >> 3);
 
   if (static_cast<unsigned>(x) < 6) {
     int whole = x + 1;
-    std::memcpy(p, digits, whole);
+    std::memcpy(p, &digits, 8);
     p[whole] = '.';
-    std::memcpy(p + whole + 1, digits + whole, 6 - whole);
+    uint64_t rest = digits >> (8 * whole);
+    std::memcpy(p + whole + 1, &rest, 8);
     int len = count <= whole ? whole : count + 1;
     return static_cast<int>(p - out) + len;
   }
   if (x >= -4 && x < 0) {
-    std::memcpy(p, "0.0000", 6);
+    std::memcpy(p, "0.000000", 8);
     int lead = 1 - x;  // "0." and -x-1 zeros
-    std::memcpy(p + lead, digits, 6);
+    std::memcpy(p + lead, &digits, 8);
     return static_cast<int>(p - out) + lead + count;
   }
-  p[0] = digits[0];
+  p[0] = static_cast<char>(digits);
   p[1] = '.';
-  std::memcpy(p + 2, digits + 1, 5);
+  uint64_t rest = digits >> 8;
+  std::memcpy(p + 2, &rest, 8);
   p += count > 1 ? count + 1 : 1;
   p[0] = 'e';
   p[1] = x < 0 ? '-' : '+';
@@ -249,27 +260,9 @@ int emit(bool negative, uint32_t d, int x, char* out) {
   return static_cast<int>(p - out) + 2;
 }
 
-}  // namespace
-
-int QFormatG(double v, char* out) {
-  uint64_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
-  bool negative = bits >> 63;
-  int biased = static_cast<int>((bits >> 52) & 0x7FF);
-  uint64_t fraction = bits & ((uint64_t{1} << 52) - 1);
-
-  char* p = out;
-  if (biased == 0x7FF) {
-    if (negative) *p++ = '-';
-    std::memcpy(p, fraction ? "nan" : "inf", 3);
-    return static_cast<int>(p - out) + 3;
-  }
-  if (biased == 0 && fraction == 0) {
-    if (negative) *p++ = '-';
-    *p++ = '0';
-    return static_cast<int>(p - out);
-  }
-
+// The exact route, for every finite non-zero value: see the note at the top.
+__attribute__((noinline)) int formatExact(bool negative, int biased, uint64_t fraction,
+                                          char* out) {
   uint64_t m;
   int q;
   if (biased == 0) {
@@ -302,4 +295,104 @@ int QFormatG(double v, char* out) {
     ++e;
   }
   return emit(negative, d, e, out);
+}
+
+// The quick route. For decimal exponents e in kQuickMin..kQuickMax the
+// scaled value x = |v| * 10^(5-e) is taken in double arithmetic:
+// P = fl(|v| * fl(10^(5-e))). P lies below 2^20 (after at most one retry
+// with e one higher), so |P - x| is below half an ulp of P (2^-33) plus
+// x * 2^-53 for the rounded power: under 3e-10 in all. Unless P's fraction
+// lies within kTieMargin of one half, x rounds to the same integer as P;
+// near one half (exact ties included) the exact route decides. Telemetry
+// values, mostly a few digits of a decimal, hardly ever come near.
+constexpr int kQuickMin = -30;
+constexpr int kQuickMax = 22;
+constexpr double kTieMargin = 1e-8;
+
+// fl(10^k) for k = 5 - kQuickMax - 1 .. 5 - kQuickMin; the literals are
+// rounded correctly by the compiler.
+constexpr double kPow10Double[] = {
+    1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9, 1e-8, 1e-7,
+    1e-6,  1e-5,  1e-4,  1e-3,  1e-2,  1e-1,  1e0,   1e1,   1e2,   1e3,  1e4,  1e5,
+    1e6,   1e7,   1e8,   1e9,   1e10,  1e11,  1e12,  1e13,  1e14,  1e15, 1e16, 1e17,
+    1e18,  1e19,  1e20,  1e21,  1e22,  1e23,  1e24,  1e25,  1e26,  1e27, 1e28, 1e29,
+    1e30,  1e31,  1e32,  1e33,  1e34,  1e35,
+};
+constexpr int kPow10DoubleFirst = 5 - kQuickMax - 1;
+static_assert(sizeof kPow10Double / sizeof kPow10Double[0] ==
+                  static_cast<size_t>(5 - kQuickMin - kPow10DoubleFirst + 1),
+              "one power per exponent the quick route may ask for");
+
+double pow10Double(int k) { return kPow10Double[k - kPow10DoubleFirst]; }
+
+inline __attribute__((always_inline)) int formatWide(double v, char* out) {
+  uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  bool negative = bits >> 63;
+  int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  uint64_t fraction = bits & ((uint64_t{1} << 52) - 1);
+
+  if (biased != 0 && biased != 0x7FF) {
+    int e = floorLog10Pow2(biased - 1023);  // floor(log10 |v|) or one less
+    if (e >= kQuickMin && e <= kQuickMax) {
+      uint64_t absBits = bits & ~(uint64_t{1} << 63);
+      double a;
+      std::memcpy(&a, &absBits, sizeof a);
+      // e one too low shows as a scaled value of seven digits; both
+      // products are taken so that no branch hangs on which.
+      double scaled = a * pow10Double(5 - e);
+      double scaledDown = a * pow10Double(4 - e);
+      bool up = scaled >= 1e6;
+      e += up;
+      scaled = up ? scaledDown : scaled;
+      uint64_t whole = static_cast<uint64_t>(scaled);
+      double rest = scaled - static_cast<double>(whole);
+      if (rest < 0.5 - kTieMargin || rest > 0.5 + kTieMargin) {
+        uint32_t d = static_cast<uint32_t>(whole) + (rest > 0.5);
+        if (d >= kMillion) {  // 999999.5 and up: one more digit left of the point
+          d = kMillion / 10;
+          ++e;
+        }
+        return emit(negative, d, e, out);
+      }
+    }
+    return formatExact(negative, biased, fraction, out);
+  }
+
+  char* p = out;
+  if (biased == 0x7FF) {
+    if (negative) *p++ = '-';
+    std::memcpy(p, fraction ? "nan" : "inf", 3);
+    return static_cast<int>(p - out) + 3;
+  }
+  if (fraction == 0) {
+    if (negative) *p++ = '-';
+    *p++ = '0';
+    return static_cast<int>(p - out);
+  }
+  return formatExact(negative, biased, fraction, out);
+}
+
+}  // namespace
+
+int QFormatGWide(double v, char* out) { return formatWide(v, out); }
+
+char* QFormatGLine(const double* values, int count, char* out) {
+  if (count <= 0) {
+    *out = '\n';
+    return out + 1;
+  }
+  for (int j = 0; j < count; ++j) {
+    out += formatWide(values[j], out);
+    *out++ = ' ';
+  }
+  out[-1] = '\n';
+  return out;
+}
+
+int QFormatG(double v, char* out) {
+  char text[QFMTG_WIDEROOM];
+  int n = QFormatGWide(v, text);
+  std::memcpy(out, text, QFMTG_MAXLEN);
+  return n;
 }

@@ -16,3 +16,16 @@ constexpr int QFMTG_MAXLEN = 13;
 // terminating NUL) and returns its length. Never allocates, never fails,
 // thread-safe; it reads no locale, so the point is always '.'.
 int QFormatG(double v, char* out);
+
+// Room QFormatGWide needs at out.
+constexpr int QFMTG_WIDEROOM = 32;
+
+// The same text as QFormatG, for writers that lay out many values in one
+// buffer: it may write scratch bytes up to QFMTG_WIDEROOM past out (the next
+// value overwrites them), which spares the bounded copy QFormatG makes.
+int QFormatGWide(double v, char* out);
+
+// One line of a log: the count values separated by single spaces, then a
+// newline (a bare newline for none). out needs count * (QFMTG_MAXLEN + 1)
+// + 1 bytes plus QFMTG_WIDEROOM of scratch room; returns the end of the line.
+char* QFormatGLine(const double* values, int count, char* out);

@@ -7,12 +7,17 @@
 // was. A table whose MAT-file could not be opened leaves the target alone.
 //
 // The values are the bulk of the work: QFormatG gives snprintf's "%g" text
-// without its locale and argument parsing, rows are laid out in large
-// blocks, and on a machine with more than one core two blocks are formatted
-// at once. The bytes written do not depend on any of that.
+// without its locale and argument parsing, and the rows are laid out in
+// blocks by two threads where there are two cores, while finished blocks are
+// written in order. The bytes written do not depend on any of that.
+#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -24,74 +29,140 @@
 
 namespace {
 
-// Text of one block of rows; large enough that each block is one write.
-constexpr size_t kBlockBytes = 4u << 20;
+// Room for the text of one block of rows. Blocks of text above QSafeFile's
+// own buffer go to the file without a copy; the room is only touched as far
+// as the text reaches, typically a little over half of it.
+constexpr size_t kBlockBytes = 2u << 20;
 
-// Lays out rows [first, last) of the table at out; returns the bytes used.
-// out must hold (last - first) * RowBound(fields) bytes.
-size_t FormatRows(double* const* columns, int fields, int first, int last, char* out) {
-  char* p = out;
-  if (fields == 0) {
-    std::memset(p, '\n', static_cast<size_t>(last - first));
-    return static_cast<size_t>(last - first);
-  }
-  for (int i = first; i < last; ++i) {
-    for (int j = 0; j < fields; ++j) {
-      p += QFormatG(columns[j][i], p);
-      *p++ = ' ';
-    }
-    p[-1] = '\n';
-  }
-  return static_cast<size_t>(p - out);
-}
+// Blocks in flight: one being written, one being laid out by each thread,
+// and one ready, so that neither thread waits for the other as a rule.
+constexpr int kSlots = 4;
+
+// Rows copied out of the columns at a time. The columns lie far apart, and a
+// row read across all of them would touch 50 to 100 streams at once; a few
+// rows' worth read column by column go in address order instead.
+constexpr int kTileRows = 32;
 
 size_t RowBound(int fields) {
   return fields == 0 ? 1 : static_cast<size_t>(fields) * (QFMTG_MAXLEN + 1);
 }
 
-// Writes every value line. Blocks are formatted in pairs, the second on a
-// helper thread, and written in order; without the thread (one core, or
-// none to be had) the same blocks are formatted one after the other.
-bool WriteRows(QSafeFile& target, double* const* columns, int fields, int records) {
-  if (records <= 0) return true;
-  size_t bound = RowBound(fields);
-  int rowsPerBlock = static_cast<int>(kBlockBytes / bound);
-  if (rowsPerBlock < 1) rowsPerBlock = 1;
-  bool twoCores = std::thread::hardware_concurrency() > 1 && records > rowsPerBlock;
+// Lays out rows [first, last) of the table at out; returns the bytes used.
+// out must hold (last - first) * RowBound(fields) + QFMTG_WIDEROOM bytes,
+// tile kTileRows * fields doubles.
+size_t FormatRows(double* const* columns, int fields, int first, int last, char* out,
+                  double* tile) {
+  char* p = out;
+  for (int i = first; i < last; i += kTileRows) {
+    int rows = std::min(kTileRows, last - i);
+    for (int j = 0; j < fields; ++j) {
+      const double* column = columns[j] + i;
+      for (int t = 0; t < rows; ++t) tile[t * fields + j] = column[t];
+    }
+    for (int t = 0; t < rows; ++t) p = QFormatGLine(tile + t * fields, fields, p);
+  }
+  return static_cast<size_t>(p - out);
+}
 
-  std::vector<char> buffers[2];
-  int blockRows = records < rowsPerBlock ? records : rowsPerBlock;
-  buffers[0].resize(static_cast<size_t>(blockRows) * bound);
-  if (twoCores) buffers[1].resize(buffers[0].size());
+// Writes every value line. The rows fall into blocks, numbered in file
+// order. Each thread in turn takes the next block to write if it is ready
+// and nobody is writing, or else lays out the next block if a slot is free,
+// or else waits; so the file is written in order, one write at a time, while
+// the other thread keeps laying out. Without a second thread the same loop
+// lays out and writes the blocks one after the other.
+class RowWriter {
+ public:
+  RowWriter(QSafeFile& target, double* const* columns, int fields, int records)
+      : target_(target), columns_(columns), fields_(fields), records_(records) {
+    size_t bound = RowBound(fields);
+    rowsPerBlock_ = static_cast<int>(std::max<size_t>(1, kBlockBytes / bound));
+    rowsPerBlock_ = std::min(rowsPerBlock_, records);
+    blocks_ = (records - 1) / rowsPerBlock_ + 1;
+    slotBytes_ = static_cast<size_t>(rowsPerBlock_) * bound + QFMTG_WIDEROOM;
+  }
 
-  for (int first = 0; first < records;) {
-    int mid = first + (records - first < rowsPerBlock ? records - first : rowsPerBlock);
-    int last = mid;
-    size_t used[2] = {0, 0};
-    bool helped = false;
-    if (twoCores && mid < records) {
-      last = mid + (records - mid < rowsPerBlock ? records - mid : rowsPerBlock);
+  bool Run() {
+    int wanted = static_cast<int>(std::min<long>(kSlots, blocks_));
+    for (slotCount_ = 0; slotCount_ < wanted; ++slotCount_) {
+      // Not zeroed: pages the text never reaches stay unused.
+      slots_[slotCount_].text.reset(new (std::nothrow) char[slotBytes_]);
+      if (!slots_[slotCount_].text) break;
+    }
+    if (slotCount_ == 0) return false;
+
+    std::thread helper;
+    if (std::thread::hardware_concurrency() > 1 && blocks_ > 1 && slotCount_ > 1) {
       try {
-        std::thread helper([&] {
-          used[1] = FormatRows(columns, fields, mid, last, buffers[1].data());
-        });
-        used[0] = FormatRows(columns, fields, first, mid, buffers[0].data());
-        helper.join();
-        helped = true;
+        helper = std::thread([this] { Work(); });
       } catch (...) {
-        // No thread to be had: format the second block here instead.
-        twoCores = false;
+        // No thread to be had: this one does all the blocks.
       }
     }
-    if (!helped) {
-      last = mid;
-      used[0] = FormatRows(columns, fields, first, mid, buffers[0].data());
-    }
-    if (!target.Write(buffers[0].data(), used[0])) return false;
-    if (helped && !target.Write(buffers[1].data(), used[1])) return false;
-    first = last;
+    Work();
+    if (helper.joinable()) helper.join();
+    return !failed_;
   }
-  return true;
+
+ private:
+  struct Slot {
+    std::unique_ptr<char[]> text;
+    size_t used = 0;
+    bool ready = false;
+  };
+
+  void Work() {
+    std::vector<double> tile(static_cast<size_t>(kTileRows) * fields_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!failed_ && nextWrite_ < blocks_) {
+      Slot& head = slots_[nextWrite_ % slotCount_];
+      if (!writing_ && head.ready) {
+        writing_ = true;
+        lock.unlock();
+        bool ok = target_.Write(head.text.get(), head.used);
+        lock.lock();
+        head.ready = false;
+        writing_ = false;
+        ++nextWrite_;
+        if (!ok) failed_ = true;
+        changed_.notify_all();
+      } else if (nextFormat_ < blocks_ && nextFormat_ - nextWrite_ < slotCount_) {
+        int block = nextFormat_++;
+        Slot& slot = slots_[block % slotCount_];
+        lock.unlock();
+        int first = block * rowsPerBlock_;
+        int last = std::min(records_ - first, rowsPerBlock_) + first;
+        size_t used = FormatRows(columns_, fields_, first, last, slot.text.get(), tile.data());
+        lock.lock();
+        slot.used = used;
+        slot.ready = true;
+        if (block == nextWrite_) changed_.notify_all();
+      } else {
+        changed_.wait(lock);
+      }
+    }
+  }
+
+  QSafeFile& target_;
+  double* const* columns_;
+  int fields_;
+  int records_;
+  int rowsPerBlock_ = 1;
+  int blocks_ = 0;
+  size_t slotBytes_ = 0;
+  Slot slots_[kSlots];
+  int slotCount_ = 0;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int nextFormat_ = 0;  // the next block to lay out
+  int nextWrite_ = 0;   // the next block to write
+  bool writing_ = false;
+  bool failed_ = false;
+};
+
+bool WriteRows(QSafeFile& target, double* const* columns, int fields, int records) {
+  if (records <= 0) return true;
+  return RowWriter(target, columns, fields, records).Run();
 }
 
 }  // namespace
