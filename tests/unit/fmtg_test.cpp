@@ -113,6 +113,35 @@ TEST(FormatG, MatchesSnprintfAtPowersOfTenAndRoundingBoundaries) {
   EXPECT_EQ(d.failed(), 0) << "of " << d.checked();
 }
 
+TEST(FormatG, MatchesSnprintfJustOffTies) {
+  // The quick route rounds a double-arithmetic product and hands values
+  // whose seventh digit sits within a narrow band around one half to the
+  // exact route. Values just outside, on and just inside that band, on both
+  // sides of the half, at every decimal exponent the quick route takes and
+  // a few beyond, check both the band's width and the hand-over.
+  Differ d;
+  std::mt19937_64 rng(31);
+  char text[80];
+  for (int e = -36; e <= 28; ++e) {
+    for (int k = 0; k < 8; ++k) {
+      unsigned six = 100000 + static_cast<unsigned>(rng() % 900000);
+      if (k == 0) six = 999999;  // rounding up carries into the next exponent
+      for (int place = 6; place <= 13; ++place) {
+        std::string above = "0000000000000";
+        above[static_cast<size_t>(place - 1)] = '1';
+        std::string below(static_cast<size_t>(place), '9');
+        std::snprintf(text, sizeof text, "%u.5%se%d", six, above.substr(0, place).c_str(), e - 5);
+        d.CheckAround(std::strtod(text, nullptr), 2);
+        d.CheckAround(-std::strtod(text, nullptr), 2);
+        std::snprintf(text, sizeof text, "%u.4%se%d", six, below.c_str(), e - 5);
+        d.CheckAround(std::strtod(text, nullptr), 2);
+        d.CheckAround(-std::strtod(text, nullptr), 2);
+      }
+    }
+  }
+  EXPECT_EQ(d.failed(), 0) << "of " << d.checked();
+}
+
 TEST(FormatG, MatchesSnprintfOnExactBinaryTies) {
   // A tie needs the exact binary value to have seven significant decimal
   // digits ending in 5; glibc then rounds to even. Integers t ending in 5
