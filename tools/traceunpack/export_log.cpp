@@ -19,7 +19,6 @@
 #include <mutex>
 #include <new>
 #include <thread>
-#include <vector>
 
 #include "logtable/logfile.h"
 #include "msg/qlog.h"
@@ -88,17 +87,21 @@ class RowWriter {
       slots_[slotCount_].text.reset(new (std::nothrow) char[slotBytes_]);
       if (!slots_[slotCount_].text) break;
     }
-    if (slotCount_ == 0) return false;
+    size_t tileSize = static_cast<size_t>(kTileRows) * static_cast<size_t>(fields_) + 1;
+    std::unique_ptr<double[]> tiles[2];
+    tiles[0].reset(new (std::nothrow) double[tileSize]);
+    if (slotCount_ == 0 || !tiles[0]) return false;
 
     std::thread helper;
     if (std::thread::hardware_concurrency() > 1 && blocks_ > 1 && slotCount_ > 1) {
+      tiles[1].reset(new (std::nothrow) double[tileSize]);
       try {
-        helper = std::thread([this] { Work(); });
+        if (tiles[1]) helper = std::thread([this, &tiles] { Work(tiles[1].get()); });
       } catch (...) {
         // No thread to be had: this one does all the blocks.
       }
     }
-    Work();
+    Work(tiles[0].get());
     if (helper.joinable()) helper.join();
     return !failed_;
   }
@@ -110,8 +113,7 @@ class RowWriter {
     bool ready = false;
   };
 
-  void Work() {
-    std::vector<double> tile(static_cast<size_t>(kTileRows) * fields_);
+  void Work(double* tile) {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!failed_ && nextWrite_ < blocks_) {
       Slot& head = slots_[nextWrite_ % slotCount_];
@@ -131,7 +133,7 @@ class RowWriter {
         lock.unlock();
         int first = block * rowsPerBlock_;
         int last = std::min(records_ - first, rowsPerBlock_) + first;
-        size_t used = FormatRows(columns_, fields_, first, last, slot.text.get(), tile.data());
+        size_t used = FormatRows(columns_, fields_, first, last, slot.text.get(), tile);
         lock.lock();
         slot.used = used;
         slot.ready = true;
