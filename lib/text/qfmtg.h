@@ -17,15 +17,13 @@ constexpr int QFMTG_MAXLEN = 13;
 // thread-safe; it reads no locale, so the point is always '.'.
 int QFormatG(double v, char* out);
 
-// Room QFormatGWide needs at out.
+// Scratch room QFormatGLine needs past the end of its longest line.
 constexpr int QFMTG_WIDEROOM = 32;
 
-// The same text as QFormatG, for writers that lay out many values in one
-// buffer: it may write scratch bytes up to QFMTG_WIDEROOM past out (the next
-// value overwrites them), which spares the bounded copy QFormatG makes.
-int QFormatGWide(double v, char* out);
-
 // One line of a log: the count values separated by single spaces, then a
-// newline (a bare newline for none). out needs count * (QFMTG_MAXLEN + 1)
-// + 1 bytes plus QFMTG_WIDEROOM of scratch room; returns the end of the line.
+// newline (a bare newline for none), the text QFormatG gives for each. For
+// writers that lay out many lines in one buffer: out needs count *
+// (QFMTG_MAXLEN + 1) bytes (1 for none) plus QFMTG_WIDEROOM, since values
+// are laid out with fixed-size stores whose surplus the next value
+// overwrites; returns the end of the line.
 char* QFormatGLine(const double* values, int count, char* out);

@@ -191,6 +191,33 @@ TEST(FormatG, MatchesSnprintfOnSubnormalsExtremesAndSpecials) {
   EXPECT_EQ(d.failed(), 0) << "of " << d.checked();
 }
 
+TEST(FormatG, LineJoinsTheValuesAndStaysInItsRoom) {
+  // QFormatGLine stores in fixed-size pieces past each value's text; with
+  // every value at the longest text, the last pieces reach furthest, and
+  // they must stay within the room the header promises.
+  std::mt19937_64 rng(12);
+  std::vector<double> longest = {-1.23457e-308, -9.99999e+307, -0.000123457, -123456, -12345.6};
+  for (int count = 0; count <= 7; ++count) {
+    for (int trial = 0; trial < 50; ++trial) {
+      std::vector<double> values(static_cast<size_t>(count));
+      std::string expected;
+      char text[64];
+      for (double& v : values) {
+        if (trial % 2) v = longest[rng() % longest.size()];
+        else v = FromBits(rng());
+        std::snprintf(text, sizeof text, "%g", v);
+        expected += (expected.empty() ? "" : " ") + std::string(text);
+      }
+      expected += "\n";
+      size_t room = (count ? static_cast<size_t>(count) * (QFMTG_MAXLEN + 1) : 1) + QFMTG_WIDEROOM;
+      std::vector<char> buffer(room + 16, 'X');
+      char* end = QFormatGLine(values.data(), count, buffer.data());
+      EXPECT_EQ(std::string(buffer.data(), end), expected);
+      EXPECT_EQ(std::string(buffer.data() + room, 16), std::string(16, 'X')) << count;
+    }
+  }
+}
+
 TEST(FormatG, SpellsWhatTheLogShows) {
   // The texts users and the log reader meet; a readable list beside the
   // differential sets above.
