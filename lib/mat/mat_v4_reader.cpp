@@ -72,9 +72,14 @@ bool V4Reader::header(uint64_t at, V4Header* h, uint64_t* end, std::string* why)
     return false;
   }
   uint64_t left = size_ - at - 20;
-  uint64_t data = static_cast<uint64_t>(h->rows) * static_cast<uint64_t>(h->cols) *
-                  StorageSize(kV4Storage[h->precision]) * (h->imag ? 2 : 1);
-  if (static_cast<uint64_t>(h->nameLen) > left || data > left - static_cast<uint64_t>(h->nameLen)) {
+  uint64_t data = 0;
+  bool overflow = __builtin_mul_overflow(static_cast<uint64_t>(h->rows),
+                                         static_cast<uint64_t>(h->cols), &data) ||
+                  __builtin_mul_overflow(
+                      data, static_cast<uint64_t>(StorageSize(kV4Storage[h->precision])) * (h->imag ? 2 : 1),
+                      &data);
+  if (overflow || static_cast<uint64_t>(h->nameLen) > left ||
+      data > left - static_cast<uint64_t>(h->nameLen)) {
     *why = "the matrix needs " + std::to_string(data + static_cast<uint64_t>(h->nameLen)) + " bytes, only " +
            std::to_string(left) + " are left in the file";
     return false;

@@ -223,6 +223,13 @@ Outcome MatrixParser::Parse(mxArray** out, std::string* name) {
   // Classes without numbers (and ones this reader does not know) keep their
   // contents unread; the caller skips the rest of the element.
   noNumberClass = className(cls);
+  // Every element of a cell array is a whole element of its own (a tag of
+  // 8 bytes at the least): a count the bytes cannot hold is a claim, not data.
+  if (cls == kCell && count > left_ / 8) {
+    fail("the cell array claims " + std::to_string(count) + " elements, only " +
+         std::to_string(left_) + " bytes are left in the variable");
+    return Outcome::kDamaged;
+  }
   return nan(count, out);
 }
 

@@ -272,6 +272,12 @@ TEST_F(MatRead, ClaimsBeyondTheFileAreDamage) {
   for (uint32_t w : {0u, 1u << 30, 1u << 30, 0u, 2u}) put32(v4, w);
   v4.insert(v4.end(), {'q', 0});
   Bytes negative = cat({header(), good, matrix(6, {-1, 2}, "n", 9, doubles({1}))});
+  // Sizes whose product wraps to 0 in 64 bits (complex doubles, 2^30 x 2^30).
+  Bytes v4wrap;
+  for (uint32_t w : {0u, 1u << 30, 1u << 30, 1u, 2u}) put32(v4wrap, w);
+  v4wrap.insert(v4wrap.end(), {'w', 0});
+  // A cell array of 20 million elements in a few dozen bytes.
+  Bytes cell = cat({header(), good, matrix(1, {1, 20000000}, "c", 9, doubles({}))});
 
   struct Case {
     const char* what;
@@ -285,6 +291,8 @@ TEST_F(MatRead, ClaimsBeyondTheFileAreDamage) {
       {"inflated size", &hugeInflate, 1, "more than"},
       {"level 4 size", &v4, 0, "needs"},
       {"negative dimension", &negative, 1, "negative"},
+      {"level 4 size wrapping", &v4wrap, 0, "needs"},
+      {"cell elements", &cell, 1, "claims 20000000 elements"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
