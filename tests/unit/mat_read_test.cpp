@@ -353,7 +353,9 @@ TEST_F(MatRead, ClassesAndLayouts) {
   small.resize(small.size() - 8);
   put32(small, (4u << 16) | 3);
   small.insert(small.end(), {0xff, 0xff, 0x05, 0x00});
-  Bytes cellVar = matrix(1, {2, 3}, "cel", 14, Bytes{});
+  // Six cells: each element at least a tag of its own (here one block of 48
+  // bytes stands for them; the reader does not look inside).
+  Bytes cellVar = matrix(1, {2, 3}, "cel", 14, Bytes(40, 0));
   Bytes workspace = matrix(9, {1, 4}, "", 2, Bytes{1, 2, 3, 4});
   Bytes after = matrix(6, {1, 1}, "x", 9, doubles({9}));
   Bytes mixed = cat({header(false, 128 + small.size() + cellVar.size()), small, cellVar, workspace, after});
