@@ -32,11 +32,16 @@ bool QSafeFile::Open(const char* target) {
   inPlace_ = false;
   target_ = target;
   struct stat st;
-  if (::lstat(target, &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* real = ::realpath(target, nullptr)) {
-      target_ = real;
-      std::free(real);
-    }
+  // Follow links to the file they name, also one that does not exist yet
+  // (a dangling link): writing through a link creates or updates its file.
+  for (int hops = 0; hops < 40 && ::lstat(target_.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+       ++hops) {
+    char link[4096];
+    ssize_t n = ::readlink(target_.c_str(), link, sizeof link - 1);
+    if (n <= 0) break;
+    link[n] = '\0';
+    if (link[0] == '/') target_ = link;
+    else target_ = directoryOf(target_) + "/" + link;
   }
   bool replacing = ::stat(target_.c_str(), &st) == 0;
   if (replacing && S_ISDIR(st.st_mode)) {

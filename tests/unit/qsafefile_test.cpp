@@ -95,6 +95,16 @@ TEST(QSafeFile, LinksDevicesAndReadOnlyTargetsBehaveLikeOpeningThem) {
   ASSERT_EQ(::lstat((cwd / "link").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
 
+  // A dangling link creates the file it names, relative to the link.
+  ::mkdir((cwd / "sub").c_str(), 0755);
+  ::symlink("made", (cwd / "sub/dangling").c_str());
+  ASSERT_TRUE(f.Open((cwd / "sub/dangling").c_str()));
+  f.Write("m", 1);
+  ASSERT_TRUE(f.Commit());
+  EXPECT_EQ(unit::Slurp(cwd / "sub/made"), "m");
+  ASSERT_EQ(::lstat((cwd / "sub/dangling").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+
   // A device is written in place, never replaced by a regular file.
   ASSERT_TRUE(f.Open("/dev/null"));
   f.Write("x", 1);

@@ -203,6 +203,6 @@ void LogFile::ExportLog(const char* logFileName) {
   if (!ok) target.Abort();
   if (!ok || !target.Commit()) {
     QWarning("LogFile:ExportLog(); can't write %s (%s), the file was left as it was",
-             logFileName, std::strerror(target.Error()));
+             logFileName, std::strerror(target.Error() ? target.Error() : ENOMEM));
   }
 }
