@@ -24,6 +24,7 @@ bool QDLMCursor::Start(int fd, uint64_t offset) {
   if (buffer_.empty()) buffer_.resize(kReadBufferSize);
   pos_ = end_ = 0;
   eof_ = fd < 0;
+  error_ = 0;
   piece_ = "";
   pieceLength_ = 0;
   pieceOffset_ = offset;
@@ -56,7 +57,8 @@ bool QDLMCursor::readPiece() {
         n = ::pread(fd_, buffer_.data() + end_, buffer_.size() - end_,
                     static_cast<off_t>(fileOffset_ + end_));
       } while (n < 0 && errno == EINTR);
-      if (n <= 0) eof_ = true;  // a read error ends the file like its end
+      if (n < 0) error_ = errno;
+      if (n <= 0) eof_ = true;
       else end_ += static_cast<size_t>(n);
       continue;
     }
@@ -79,16 +81,23 @@ bool QDLMCursor::NextData() {
 
 QDLMFile::QDLMFile(const char* fileName) : name_(fileName ? fileName : "") {
   // Read-only: archived logs and other users' files must convert as well.
-  fd_ = ::open(QExpandFilename(name_.c_str()), O_RDONLY | O_CLOEXEC);
-  if (fd_ >= 0) {
-    struct stat st;
-    if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
-      ::close(fd_);
-      fd_ = -1;
-    }
+  // Non-blocking, so that a FIFO without a writer cannot hang the open.
+  fd_ = ::open(QExpandFilename(name_.c_str()), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat st;
+  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode))) {
+    ::close(fd_);
+    fd_ = -1;
   }
   if (fd_ < 0) {
     QWarning("QDLMFile ctor: can't open '%s'\n", name_.c_str());
+    return;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    // The table is read three times, by position: a pipe or a device
+    // would give its data once and then look empty.
+    ::close(fd_);
+    fd_ = -1;
+    QWarning("QDLMFile ctor: '%s' is not a regular file, can't read it", name_.c_str());
     return;
   }
   Rewind();
@@ -107,7 +116,9 @@ void QDLMFile::Rewind() {
 bool QDLMFile::IsEOF() const { return fd_ < 0 || cursor_.AtEnd(); }
 
 bool QDLMFile::NextLine() {
-  if (fd_ >= 0 && cursor_.NextData()) {
+  bool more = fd_ >= 0 && cursor_.NextData();
+  if (cursor_.Error() && !readError_) readError_ = cursor_.Error();
+  if (more) {
     line_ = cursor_.Piece();
     const void* nul = std::memchr(line_, '\0', cursor_.PieceLength());
     lineLength_ = nul ? static_cast<size_t>(static_cast<const char*>(nul) - line_)
@@ -132,6 +143,7 @@ uint32_t QDLMFile::NoofRecs() {
       checkpoints_.push_back(cursor_.PieceOffset());
     ++lines;
   }
+  if (cursor_.Error() && !readError_) readError_ = cursor_.Error();
   uint64_t count = lines > 0 ? lines - 1 : 0;
   if (count > UINT32_MAX) count = UINT32_MAX;
   Rewind();

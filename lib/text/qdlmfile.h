@@ -32,6 +32,9 @@ class QDLMCursor {
   // File offset of the current piece.
   uint64_t PieceOffset() const { return pieceOffset_; }
   bool AtEnd() const { return eof_; }
+  // The errno of a read that failed (the cursor then stops as at the end),
+  // or 0.
+  int Error() const { return error_; }
 
  private:
   bool readPiece();
@@ -42,6 +45,7 @@ class QDLMCursor {
   size_t pos_ = 0;
   size_t end_ = 0;
   bool eof_ = false;
+  int error_ = 0;
   const char* piece_ = "";
   size_t pieceLength_ = 0;
   uint64_t pieceOffset_ = 0;
@@ -74,6 +78,10 @@ class QDLMFile {
 
   bool IsOpen() const { return fd_ >= 0; }
   int Descriptor() const { return fd_; }
+  // The errno of the first read that failed since the file was opened, or 0.
+  // Such a failure ends the file early, so callers must not take what was
+  // read for the whole file.
+  int ReadError() const { return readError_; }
 
   // The current line, cut at its first NUL (what GetField walks).
   const char* Line() const { return line_; }
@@ -92,4 +100,5 @@ class QDLMFile {
   const char* line_ = "";
   size_t lineLength_ = 0;
   std::vector<uint64_t> checkpoints_;
+  int readError_ = 0;
 };

@@ -137,6 +137,19 @@ TEST(Tracepack, MissingLogLeavesAnExistingMatFileAlone) {
   EXPECT_NE(qlog[1].find("QDLMFile ctor: can't open 'nosuch.log'"), std::string::npos);
 }
 
+TEST(Tracepack, PipeAsLogIsRefusedAndTheTargetKept) {
+  e2e::TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "pipe.log").c_str(), 0644), 0);
+  e2e::WriteFile(dir / "run.mat", "precious");
+  e2e::Result r = e2e::Run(dir.path(), TRACEPACK_BIN, {"pipe.log", "run.mat"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "QDLMFile ctor: 'pipe.log' is not a regular file, can't read it\n"
+                   "0 records.\n1 fields\nField 0: \nReading log file...\n"
+                   "Export material file.\n"
+                   "LogFile:ExportMat(); nothing imported, 'run.mat' left unchanged\n");
+  EXPECT_EQ(e2e::ReadFile(dir / "run.mat"), "precious");
+}
+
 TEST(Tracepack, ReadOnlyLogConvertsAndExistingTargetIsReplaced) {
   e2e::TempDir dir;
   e2e::WriteFile(dir / "ro.log", "x\n1\n2\n");

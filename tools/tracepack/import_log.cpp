@@ -60,8 +60,9 @@ void parseLine(const char* p, const char* end, int fieldCount, double* const* co
 // Reads records [first, last) starting at the file offset of record first
 // and stores their values. Each range has its own cursor, so ranges can be
 // read by several threads at once into their own rows of the columns.
+// *error receives the errno of a read that failed, else 0.
 void readRecords(int fd, uint64_t offset, int first, int last, int fieldCount,
-                 double* const* columns) {
+                 double* const* columns, int* error) {
   QDLMCursor cursor;
   cursor.Start(fd, offset);
   for (int r = first; r < last; ++r) {
@@ -70,15 +71,17 @@ void readRecords(int fd, uint64_t offset, int first, int last, int fieldCount,
     else
       parseLine("", "", fieldCount, columns, r);
   }
+  *error = cursor.Error();
 }
 
 // The value pass, split into ranges that start at the reader's checkpoints
 // and run on the machine's cores. Every value lands in its own place, so the
-// table is the same whatever the number of threads.
-void readAllRecords(const QDLMFile& reader, int recordCount, int fieldCount,
-                    double* const* columns) {
+// table is the same whatever the number of threads. Returns the errno of a
+// read that failed, else 0.
+int readAllRecords(const QDLMFile& reader, int recordCount, int fieldCount,
+                   double* const* columns) {
   const std::vector<uint64_t>& checkpoints = reader.Checkpoints();
-  if (recordCount <= 0 || checkpoints.empty()) return;
+  if (recordCount <= 0 || checkpoints.empty()) return 0;
   const int stride = static_cast<int>(QDLMFile::kCheckpointStride);
   unsigned cores = std::thread::hardware_concurrency();
   int threads = static_cast<int>(std::min(cores == 0 ? 1u : cores, 8u));
@@ -86,6 +89,7 @@ void readAllRecords(const QDLMFile& reader, int recordCount, int fieldCount,
   if (recordCount < 4 * stride) threads = 1;
   threads = std::min(threads, blocks);
   int blocksPerThread = (blocks + threads - 1) / threads;
+  std::vector<int> errors(static_cast<size_t>(threads), 0);
   std::vector<std::thread> workers;
   for (int t = 1; t < threads; ++t) {
     int firstBlock = t * blocksPerThread;
@@ -94,16 +98,19 @@ void readAllRecords(const QDLMFile& reader, int recordCount, int fieldCount,
     int last = std::min(recordCount, (firstBlock + blocksPerThread) * stride);
     try {
       workers.emplace_back(readRecords, reader.Descriptor(), checkpoints[firstBlock], first,
-                           last, fieldCount, columns);
+                           last, fieldCount, columns, &errors[static_cast<size_t>(t)]);
     } catch (...) {
       // No thread to be had: read that range here instead.
       readRecords(reader.Descriptor(), checkpoints[firstBlock], first, last, fieldCount,
-                  columns);
+                  columns, &errors[static_cast<size_t>(t)]);
     }
   }
   readRecords(reader.Descriptor(), checkpoints[0], 0, std::min(recordCount, blocksPerThread * stride),
-              fieldCount, columns);
+              fieldCount, columns, &errors[0]);
   for (std::thread& w : workers) w.join();
+  for (int e : errors)
+    if (e) return e;
+  return 0;
 }
 
 }  // namespace
@@ -151,5 +158,12 @@ void LogFile::ImportLog(const char* logFileName) {
     return;
   }
 
-  readAllRecords(reader, recordCount, fieldCount, columns);
+  int error = readAllRecords(reader, recordCount, fieldCount, columns);
+  if (!error) error = reader.ReadError();
+  if (error) {
+    // A read that failed ends the file early: what was read is not the log.
+    QWarning("LogFile:ImportLog(); can't read '%s' (%s)", logFileName, std::strerror(error));
+    ReleaseColumns();
+    imported = false;
+  }
 }
