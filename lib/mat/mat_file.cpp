@@ -41,6 +41,20 @@ int MATFile::Put(const char*, const mxArray*) {
 
 mxArray* MATFile::Next(const char**) { return nullptr; }
 
+int matlayer::FinishFile(QSafeFile& out, bool ok) {
+  if (!ok || out.Failed()) {
+    int err = out.Error() ? out.Error() : EIO;
+    out.Abort();
+    errno = err;
+    return 1;
+  }
+  if (!out.Commit()) {
+    errno = out.Error();
+    return 1;
+  }
+  return 0;
+}
+
 void matSetV5LimitForTesting(size_t bytes) { v5Limit = bytes ? bytes : kV5Limit; }
 
 void matSetMemoryLimitForTesting(size_t bytes) { memoryLimit = bytes; }

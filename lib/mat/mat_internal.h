@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mat/mat.h"
+#include "text/qsafefile.h"
 
 struct mxArray {
   std::vector<mwSize> dims;
@@ -48,6 +49,10 @@ mxArray* NewArray(std::vector<mwSize> dims, bool complex, bool zero, bool limite
 
 MATFile* OpenV5Writer(const char* filename);
 MATFile* OpenV73Writer(const char* filename);
+
+// Commits a written file when ok, else discards it, leaving the target as it
+// was; 0, or 1 with errno telling why, as matClose returns.
+int FinishFile(QSafeFile& out, bool ok);
 
 // A writer of type W opened on filename, or null with errno telling why.
 template <class W>

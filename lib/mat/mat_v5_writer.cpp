@@ -134,19 +134,7 @@ class V5Writer final : public MATFile {
     return 0;
   }
 
-  int Close() override {
-    if (out_.Failed()) {
-      int err = out_.Error();
-      out_.Abort();
-      errno = err;
-      return 1;
-    }
-    if (!out_.Commit()) {
-      errno = out_.Error();
-      return 1;
-    }
-    return 0;
-  }
+  int Close() override { return FinishFile(out_, true); }
 
  private:
   QSafeFile out_;

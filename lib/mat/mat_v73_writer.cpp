@@ -135,17 +135,7 @@ class V73Writer final : public MATFile {
       // at the start of the user block HDF5 left free.
       ok = out_.Write(header, sizeof header);
     }
-    if (!ok) {
-      int err = out_.Error() ? out_.Error() : EIO;
-      out_.Abort();
-      errno = err;
-      return 1;
-    }
-    if (!out_.Commit()) {
-      errno = out_.Error();
-      return 1;
-    }
-    return 0;
+    return FinishFile(out_, ok);
   }
 
  private:
