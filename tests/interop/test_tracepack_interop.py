@@ -6,7 +6,6 @@ every value must equal, bit for bit, what the C library's atof makes of the
 log's field text.
 """
 import argparse
-import ctypes
 import math
 import os
 import random
@@ -18,21 +17,11 @@ import tempfile
 
 import scipy.io
 
-libc = ctypes.CDLL(None)
-libc.atof.restype = ctypes.c_double
-libc.atof.argtypes = [ctypes.c_char_p]
-
-failures = []
-
+from interop_util import LIBC, bits, fail, failures
 
 def check(cond, what):
     if not cond:
-        failures.append(what)
-        print("FAIL:", what, file=sys.stderr)
-
-
-def bits(x):
-    return struct.pack("<d", x)
+        fail(what)
 
 
 def expected_table(log_bytes):
@@ -49,7 +38,7 @@ def expected_table(log_bytes):
         fields = split(line) if line else [b""]
         for j in range(len(names)):
             f = fields[j] if j < len(fields) else b""
-            cols[j].append(libc.atof(f))
+            cols[j].append(LIBC.atof(f))
     return [n.decode("latin-1") for n in names], cols
 
 

@@ -12,7 +12,6 @@ library's "%g" prints it. Damaged files must end normally, without a
 sanitizer report, with a warning that names the damage.
 """
 import argparse
-import ctypes
 import glob
 import os
 import shutil
@@ -25,21 +24,9 @@ import numpy as np
 import scipy.io as sio
 import scipy.sparse as sparse
 
-LIBC = ctypes.CDLL(None)
+from interop_util import c_g as g, fail, failures
+
 BANNER = "Traceunpack 1.0\n"
-failures = []
-
-
-def fail(what):
-    failures.append(what)
-    print("FAIL:", what)
-
-
-def g(value):
-    """The C library's own "%g" text of a double."""
-    buf = ctypes.create_string_buffer(64)
-    LIBC.snprintf(buf, 64, b"%g", ctypes.c_double(value))
-    return buf.value.decode()
 
 
 def expected_body(variables):

@@ -7,9 +7,7 @@ the first value (six significant digits, NaN and infinities included).
 scipy reads both MAT-files, so neither of our own readers judges itself.
 """
 import argparse
-import ctypes
 import os
-import struct
 import subprocess
 import sys
 import tempfile
@@ -17,26 +15,7 @@ import tempfile
 import numpy as np
 import scipy.io as sio
 
-LIBC = ctypes.CDLL(None)
-LIBC.atof.restype = ctypes.c_double
-LIBC.atof.argtypes = [ctypes.c_char_p]
-failures = []
-
-
-def fail(what):
-    failures.append(what)
-    print("FAIL:", what)
-
-
-def g(value):
-    buf = ctypes.create_string_buffer(64)
-    LIBC.snprintf(buf, 64, b"%g", ctypes.c_double(value))
-    return buf.value
-
-
-def bits(value):
-    return struct.pack("<d", value)
-
+from interop_util import LIBC, bits, c_g, fail, failures
 
 def run(program, args, cwd, label):
     proc = subprocess.run([program] + args, cwd=cwd, capture_output=True, timeout=300)
@@ -71,9 +50,9 @@ def round_trip(args, label, log_text, workdir):
             fail(f"{label}: field {name} has shape {b.shape}, expected {a.shape}")
             continue
         for k, (x, y) in enumerate(zip(a.flatten(), b.flatten())):
-            want = LIBC.atof(g(float(x)))
+            want = LIBC.atof(c_g(float(x)).encode())
             if bits(float(y)) != bits(want) and not (np.isnan(y) and np.isnan(want)):
-                fail(f"{label}: {name}[{k}] is {float(y)!r}, expected atof('{g(float(x)).decode()}')"
+                fail(f"{label}: {name}[{k}] is {float(y)!r}, expected atof('{c_g(float(x))}')"
                      f" = {want!r}")
                 break
     print(f"{label}: {len(first)} fields, {first[0][1].size if first else 0} samples compared")
