@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "test_files.h"
+
 namespace e2e {
 
 struct Result {
@@ -22,39 +24,9 @@ struct Result {
   std::string err;
 };
 
-// A temporary directory, removed with everything in it when the test ends.
-class TempDir {
- public:
-  TempDir() {
-    char templ[] = "/tmp/trace-e2e-XXXXXX";
-    char* made = ::mkdtemp(templ);
-    path_ = made ? made : "/tmp";
-  }
-  ~TempDir() {
-    std::error_code ec;
-    // Make read-only leftovers removable again.
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-}
+using testfiles::ReadFile;
+using testfiles::TempDir;
+using testfiles::WriteFile;
 
 inline bool Exists(const std::string& path) {
   struct stat st;
