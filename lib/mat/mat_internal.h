@@ -48,6 +48,12 @@ bool CountOf(const std::vector<mwSize>& dims, size_t* count);
 mxArray* NewArray(std::vector<mwSize> dims, bool complex, bool zero, bool limited);
 
 MATFile* OpenV5Writer(const char* filename);
+
+// Fills *head with what precedes the real data of a level 5 double variable
+// of these dims (count elements); false with errno (EFBIG) when level 5
+// cannot hold the variable.
+bool V5VariableHead(const char* name, const std::vector<mwSize>& dims, size_t count,
+                    bool complex, std::vector<unsigned char>* head);
 MATFile* OpenV73Writer(const char* filename);
 
 // Commits a written file when ok, else discards it, leaving the target as it

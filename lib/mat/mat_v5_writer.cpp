@@ -49,6 +49,61 @@ void put32(std::vector<unsigned char>& b, uint32_t v) {
   b.insert(b.end(), raw, raw + 4);
 }
 
+}  // namespace
+
+bool V5VariableHead(const char* name, const std::vector<mwSize>& dims, size_t count,
+                    bool complex, std::vector<unsigned char>* out) {
+  uint64_t nameLen = std::strlen(name);
+  uint64_t dataBytes = static_cast<uint64_t>(count) * sizeof(double);
+  uint64_t allData = complex ? 2 * dataBytes : dataBytes;
+  if (count > UINT64_MAX / 16 || allData >= V5Limit() || nameLen > UINT32_MAX) {
+    errno = EFBIG;
+    return false;
+  }
+  for (mwSize d : dims) {
+    if (d > INT32_MAX) {
+      errno = EFBIG;
+      return false;
+    }
+  }
+  uint64_t dimsBytes = 4 * static_cast<uint64_t>(dims.size());
+  uint64_t nameBytes = nameLen <= 4 ? 8 : 8 + pad8(nameLen);
+  uint64_t total = 16 + 8 + pad8(dimsBytes) + nameBytes + 8 + dataBytes + (complex ? 8 + dataBytes : 0);
+  if (total > UINT32_MAX) {
+    errno = EFBIG;
+    return false;
+  }
+  std::vector<unsigned char>& head = *out;
+  head.clear();
+  head.reserve(64 + nameLen);
+  put32(head, miMATRIX);
+  put32(head, static_cast<uint32_t>(total));
+  put32(head, miUINT32);
+  put32(head, 8);
+  put32(head, kDoubleClass | (complex ? kComplexFlag : 0));
+  put32(head, 0);
+  put32(head, miINT32);
+  put32(head, static_cast<uint32_t>(dimsBytes));
+  for (mwSize d : dims) put32(head, static_cast<uint32_t>(d));
+  head.resize(pad8(head.size()), 0);
+  if (nameLen <= 4) {
+    put32(head, static_cast<uint32_t>(nameLen << 16) | miINT8);
+    size_t at = head.size();
+    head.resize(at + 4, 0);
+    std::memcpy(head.data() + at, name, nameLen);
+  } else {
+    put32(head, miINT8);
+    put32(head, static_cast<uint32_t>(nameLen));
+    head.insert(head.end(), name, name + nameLen);
+    head.resize(pad8(head.size()), 0);
+  }
+  put32(head, miDOUBLE);
+  put32(head, static_cast<uint32_t>(dataBytes));
+  return true;
+}
+
+namespace {
+
 class V5Writer final : public MATFile {
  public:
   bool Open(const char* filename) {
@@ -70,56 +125,12 @@ class V5Writer final : public MATFile {
       errno = out_.Error() ? out_.Error() : EBADF;
       return 1;
     }
-    // Refusals below leave the file as good as it was; only a failed write
+    // Refusals leave the file as good as it was; only a failed write
     // poisons it (QSafeFile keeps the error).
-    uint64_t nameLen = std::strlen(name);
     bool complex = a->pi != nullptr;
-    uint64_t dataBytes = static_cast<uint64_t>(a->count) * sizeof(double);
-    uint64_t allData = complex ? 2 * dataBytes : dataBytes;
-    if (a->count > UINT64_MAX / 16 || allData >= V5Limit() || nameLen > UINT32_MAX) {
-      errno = EFBIG;
-      return 1;
-    }
-    for (mwSize d : a->dims) {
-      if (d > INT32_MAX) {
-        errno = EFBIG;
-        return 1;
-      }
-    }
-    uint64_t dimsBytes = 4 * static_cast<uint64_t>(a->dims.size());
-    uint64_t nameBytes = nameLen <= 4 ? 8 : 8 + pad8(nameLen);
-    uint64_t total = 16 + 8 + pad8(dimsBytes) + nameBytes + 8 + dataBytes + (complex ? 8 + dataBytes : 0);
-    if (total > UINT32_MAX) {
-      errno = EFBIG;
-      return 1;
-    }
-
     std::vector<unsigned char> head;
-    head.reserve(64 + nameLen);
-    put32(head, miMATRIX);
-    put32(head, static_cast<uint32_t>(total));
-    put32(head, miUINT32);
-    put32(head, 8);
-    put32(head, kDoubleClass | (complex ? kComplexFlag : 0));
-    put32(head, 0);
-    put32(head, miINT32);
-    put32(head, static_cast<uint32_t>(dimsBytes));
-    for (mwSize d : a->dims) put32(head, static_cast<uint32_t>(d));
-    head.resize(pad8(head.size()), 0);
-    if (nameLen <= 4) {
-      put32(head, static_cast<uint32_t>(nameLen << 16) | miINT8);
-      size_t at = head.size();
-      head.resize(at + 4, 0);
-      std::memcpy(head.data() + at, name, nameLen);
-    } else {
-      put32(head, miINT8);
-      put32(head, static_cast<uint32_t>(nameLen));
-      head.insert(head.end(), name, name + nameLen);
-      head.resize(pad8(head.size()), 0);
-    }
-    put32(head, miDOUBLE);
-    put32(head, static_cast<uint32_t>(dataBytes));
-
+    if (!V5VariableHead(name, a->dims, a->count, complex, &head)) return 1;
+    uint64_t dataBytes = static_cast<uint64_t>(a->count) * sizeof(double);
     bool ok = out_.Write(head.data(), head.size()) && out_.Write(a->pr, dataBytes);
     if (ok && complex) {
       unsigned char tag[8];

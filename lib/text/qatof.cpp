@@ -7,6 +7,8 @@
 
 namespace {
 
+using namespace qatof_detail;
+
 bool isCSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -27,31 +29,10 @@ double slowPath(const char* text, size_t length) {
   return v;
 }
 
-constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-bool isDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
-constexpr uint64_t kPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000,
-                                  100000000};
 
-// How many of the 8 characters in chunk (first character in the lowest
-// byte) are decimal digits before the first that is not. Borrows and carries
-// only run towards later characters, so they never disturb that count.
-int leadingDigits(uint64_t chunk) {
-  uint64_t x = chunk - 0x3030303030303030ULL;
-  uint64_t notDigit = ((x + 0x7676767676767676ULL) | x) & 0x8080808080808080ULL;
-  return notDigit ? __builtin_ctzll(notDigit) >> 3 : 8;
-}
 
-// The value of the first n (1 to 8) digits of chunk.
-uint64_t digitsValue(uint64_t chunk, int n) {
-  uint64_t v = (chunk - 0x3030303030303030ULL) << (8 * (8 - n));
-  v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFULL;
-  v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFULL;
-  return (v * 10000 + (v >> 32)) & 0xFFFFFFFFULL;
-}
 
 // Appends the run of digits at p to mantissa, 8 at a time where the text
 // allows; false when the digits would pass 19 in all.
@@ -119,6 +100,7 @@ const char* fastDecimal(const char* p, const char* end, bool negative, double* o
   return p;
 }
 
+
 }  // namespace
 
 double QAtof(const char* text, size_t length) {
@@ -149,7 +131,7 @@ double QAtof(const char* text, size_t length) {
   return slowPath(text, length);
 }
 
-const char* QAtofFast(const char* text, const char* end, double* value) {
+const char* qatof_detail::LongDecimal(const char* text, const char* end, double* value) {
   const char* p = text;
   bool negative = false;
   if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';

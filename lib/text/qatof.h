@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 double QAtof(const char* text, size_t length);
 
@@ -15,4 +17,108 @@ double QAtof(const char* text, size_t length);
 // plain decimal number at the very start of [text, end) (no white space
 // skipped), sets *value and returns where the number ends, or returns null
 // when the text needs QAtof. A non-null result always agrees with QAtof.
-const char* QAtofFast(const char* text, const char* end, double* value);
+inline const char* QAtofFast(const char* text, const char* end, double* value);
+
+// The fast road's parts, inline so that scanning loops keep them in their
+// registers.
+namespace qatof_detail {
+
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+inline bool isDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+constexpr uint64_t kPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000,
+                                  100000000};
+
+// How many of the 8 characters in chunk (first character in the lowest
+// byte) are decimal digits before the first that is not. Borrows and carries
+// only run towards later characters, so they never disturb that count.
+inline int leadingDigits(uint64_t chunk) {
+  uint64_t x = chunk - 0x3030303030303030ULL;
+  uint64_t notDigit = ((x + 0x7676767676767676ULL) | x) & 0x8080808080808080ULL;
+  return notDigit ? __builtin_ctzll(notDigit) >> 3 : 8;
+}
+
+// The value of the first n (1 to 8) digits of chunk.
+inline uint64_t digitsValue(uint64_t chunk, int n) {
+  uint64_t v = (chunk - 0x3030303030303030ULL) << (8 * (8 - n));
+  v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFULL;
+  v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFULL;
+  return (v * 10000 + (v >> 32)) & 0xFFFFFFFFULL;
+}
+
+// Room shortDecimal needs after the text's start: its loads of 8
+// characters never pass end.
+constexpr ptrdiff_t kShortRoom = 40;
+
+inline uint64_t load8(const char* p) {
+  uint64_t chunk;
+  std::memcpy(&chunk, p, 8);
+  return chunk;
+}
+
+// Digits at p, at most 8, and their value added to mantissa.
+inline int takeChunk(const char* p, uint64_t& mantissa) {
+  uint64_t chunk = load8(p);
+  int n = leadingDigits(chunk);
+  if (n > 0) mantissa = mantissa * kPow10Int[n] + digitsValue(chunk, n);
+  return n;
+}
+
+// The shapes most log values take, without loops: a sign, up to 7 integer
+// digits, up to 15 fraction digits, a short exponent. Null for everything
+// else (LongDecimal then has its turn). Needs kShortRoom characters of text.
+inline const char* shortDecimal(const char* p, double* out) {
+  bool negative = *p == '-';
+  p += negative || *p == '+';
+  uint64_t mantissa = 0;
+  int digits = takeChunk(p, mantissa);
+  if (digits == 8) return nullptr;
+  p += digits;
+  int exponent = 0;
+  if (*p == '.') {
+    ++p;
+    int n = takeChunk(p, mantissa);
+    if (n == 8) {
+      p += 8;
+      n = takeChunk(p, mantissa);
+      if (n == 8) return nullptr;
+      exponent = -8;
+    }
+    p += n;
+    exponent -= n;
+    digits -= exponent;
+  }
+  // More than 19 digits may have wrapped the mantissa; "0x" is hexadecimal.
+  if (digits == 0 || digits > 19 || (*p | 0x20) == 'x') return nullptr;
+  if ((*p | 0x20) == 'e') {
+    const char* q = p + 1;
+    bool negExp = *q == '-';
+    q += negExp || *q == '+';
+    if (isDigit(*q)) {
+      int e = *q++ - '0';
+      if (isDigit(*q)) e = e * 10 + (*q++ - '0');
+      if (isDigit(*q)) return nullptr;
+      exponent += negExp ? -e : e;
+      p = q;
+    }
+  }
+  if (mantissa > (uint64_t{1} << 53) || exponent < -22 || exponent > 22) return nullptr;
+  double v = static_cast<double>(mantissa);
+  v = exponent >= 0 ? v * kPow10[exponent] : v / kPow10[-exponent];
+  *out = negative ? -v : v;
+  return p;
+}
+
+// Everything shortDecimal leaves: long digit runs, long exponents.
+const char* LongDecimal(const char* text, const char* end, double* value);
+
+}  // namespace qatof_detail
+
+inline const char* QAtofFast(const char* text, const char* end, double* value) {
+  if (end - text >= qatof_detail::kShortRoom)
+    if (const char* p = qatof_detail::shortDecimal(text, value)) return p;
+  return qatof_detail::LongDecimal(text, end, value);
+}

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include "msg/qlog.h"
 #include "text/qexpand.h"
@@ -14,7 +16,7 @@ namespace {
 
 // Large enough that a whole piece (10239 characters) always fits after the
 // unread rest has been moved to the front.
-constexpr size_t kReadBufferSize = 4 << 20;
+constexpr size_t kReadBufferSize = 256 << 10;
 
 }  // namespace
 
@@ -131,17 +133,97 @@ bool QDLMFile::NextLine() {
   return false;
 }
 
+namespace {
+
+// What one part of the file holds: its data pieces and the offsets of every
+// kCheckpointStride-th of them, counted from its first.
+struct PartCount {
+  uint64_t pieces = 0;
+  std::vector<uint64_t> marks;
+  int error = 0;
+};
+
+// Counts the data pieces that start in [begin, end) (end 0: the end of the
+// file); begin must be a line start.
+void countPart(int fd, uint64_t begin, uint64_t end, PartCount* out) {
+  QDLMCursor cursor;
+  cursor.Start(fd, begin);
+  // Only line starts matter here, so the pieces are not searched for NULs.
+  while (cursor.NextData()) {
+    if (end != 0 && cursor.PieceOffset() >= end) break;
+    if (out->pieces % QDLMFile::kCheckpointStride == 0) out->marks.push_back(cursor.PieceOffset());
+    ++out->pieces;
+  }
+  out->error = cursor.Error();
+}
+
+// The first line start at or after offset (0 if there is none before the
+// end of the file, or a read fails: the part is then left out).
+uint64_t lineStartFrom(int fd, uint64_t offset) {
+  char buffer[64 << 10];
+  uint64_t at = offset - 1;  // a line starts after a line feed
+  for (;;) {
+    ssize_t n = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return 0;
+    if (const void* nl = std::memchr(buffer, '\n', static_cast<size_t>(n)))
+      return at + static_cast<uint64_t>(static_cast<const char*>(nl) - buffer) + 1;
+    at += static_cast<uint64_t>(n);
+  }
+}
+
+// Large files are counted in parts, one per core, cut at line starts.
+constexpr uint64_t kPartMinimum = 8 << 20;
+
+}  // namespace
+
 uint32_t QDLMFile::NoofRecs() {
   if (fd_ < 0) return 0;
   if (recordCount_ != 0) return recordCount_;
-  Rewind();
   checkpoints_.clear();
+  struct stat st;
+  uint64_t size = ::fstat(fd_, &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  unsigned cores = std::thread::hardware_concurrency();
+  uint64_t parts = std::min<uint64_t>({cores == 0 ? 1 : cores, 8, size / kPartMinimum + 1});
+  std::vector<uint64_t> starts = {0};
+  for (uint64_t t = 1; t < parts; ++t) {
+    uint64_t start = lineStartFrom(fd_, size / parts * t);
+    if (start > starts.back() && start < size) starts.push_back(start);
+  }
+  std::vector<PartCount> counts(starts.size());
+  std::vector<std::thread> workers;
+  for (size_t t = 0; t < starts.size(); ++t) {
+    uint64_t end = t + 1 < starts.size() ? starts[t + 1] : 0;
+    bool here = t + 1 == starts.size();
+    if (!here) {
+      try {
+        workers.emplace_back(countPart, fd_, starts[t], end, &counts[t]);
+        continue;
+      } catch (...) {
+        // No thread to be had: count that part here.
+      }
+    }
+    countPart(fd_, starts[t], end, &counts[t]);
+  }
+  for (std::thread& w : workers) w.join();
+
+  // The first data piece names the fields; records are numbered after it.
+  // Record 0 is found by a walk past that piece, the rest of the checkpoints
+  // are the parts' marks.
   uint64_t lines = 0;
-  // Only line starts matter here, so the pieces are not searched for NULs.
-  while (cursor_.NextData()) {
-    if (lines >= 1 && (lines - 1) % kCheckpointStride == 0)
-      checkpoints_.push_back(cursor_.PieceOffset());
-    ++lines;
+  for (const PartCount& part : counts) lines += part.pieces;
+  if (lines >= 2) {
+    Rewind();
+    if (cursor_.NextData() && cursor_.NextData()) checkpoints_.push_back({0, cursor_.PieceOffset()});
+  }
+  uint64_t before = 0;
+  for (const PartCount& part : counts) {
+    if (part.error && !readError_) readError_ = part.error;
+    for (size_t k = 0; k < part.marks.size(); ++k) {
+      uint64_t piece = before + k * kCheckpointStride;
+      if (piece >= 2 && !checkpoints_.empty()) checkpoints_.push_back({piece - 1, part.marks[k]});
+    }
+    before += part.pieces;
   }
   if (cursor_.Error() && !readError_) readError_ = cursor_.Error();
   uint64_t count = lines > 0 ? lines - 1 : 0;

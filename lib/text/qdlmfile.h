@@ -51,11 +51,18 @@ class QDLMCursor {
   uint64_t pieceOffset_ = 0;
 };
 
+// Where a record starts: its index (0: the first line after the field-name
+// line) and its file offset.
+struct QDLMCheckpoint {
+  uint64_t record;
+  uint64_t offset;
+};
+
 class QDLMFile {
  public:
   static constexpr int kLineBufferSize = 10240;
-  // NoofRecs remembers where every kCheckpointStride-th record starts, so
-  // that the records can be read in parallel ranges.
+  // NoofRecs remembers where records start, about every kCheckpointStride
+  // records, so that the records can be read in parallel ranges.
   static constexpr uint32_t kCheckpointStride = 8192;
 
   explicit QDLMFile(const char* fileName);
@@ -87,9 +94,9 @@ class QDLMFile {
   const char* Line() const { return line_; }
   size_t LineLength() const { return lineLength_; }
 
-  // File offset of record k * kCheckpointStride (record 0: the first line
-  // after the field-name line), as found by the last count.
-  const std::vector<uint64_t>& Checkpoints() const { return checkpoints_; }
+  // Record starts found by the last count, in file order, the first at
+  // record 0, at most kCheckpointStride records apart.
+  const std::vector<QDLMCheckpoint>& Checkpoints() const { return checkpoints_; }
 
  private:
   std::string name_;
@@ -99,6 +106,6 @@ class QDLMFile {
   QDLMCursor cursor_;
   const char* line_ = "";
   size_t lineLength_ = 0;
-  std::vector<uint64_t> checkpoints_;
+  std::vector<QDLMCheckpoint> checkpoints_;
   int readError_ = 0;
 };

@@ -26,7 +26,7 @@ std::string directoryOf(const std::string& path) {
 
 QSafeFile::~QSafeFile() { Abort(); }
 
-bool QSafeFile::Open(const char* target) {
+bool QSafeFile::Open(const char* target, bool inPlace) {
   Abort();
   error_ = 0;
   inPlace_ = false;
@@ -53,6 +53,10 @@ bool QSafeFile::Open(const char* target) {
     return false;
   }
   if (replacing && !S_ISREG(st.st_mode)) {
+    if (!inPlace) {
+      error_ = ESPIPE;
+      return false;
+    }
     fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd_ < 0) {
       error_ = errno;
@@ -128,6 +132,33 @@ bool QSafeFile::Write(const void* data, size_t size) {
   if (size >= buffer_.size()) return writeAll(p, size);
   std::memcpy(buffer_.data(), p, size);
   used_ = size;
+  return true;
+}
+
+bool QSafeFile::Reserve(size_t size) {
+  if (fd_ < 0 || error_ || inPlace_) return false;
+  int rc;
+  do {
+    rc = ::fallocate(fd_, 0, 0, static_cast<off_t>(size));
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0;
+}
+
+bool QSafeFile::WriteAt(const void* data, size_t size, uint64_t offset) {
+  if (fd_ < 0 || error_) return false;
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int expected = 0;
+      error_.compare_exchange_strong(expected, n < 0 ? errno : EIO);
+      return false;
+    }
+    p += n;
+    offset += static_cast<uint64_t>(n);
+    size -= static_cast<size_t>(n);
+  }
   return true;
 }
 

@@ -16,7 +16,9 @@
 // is written in place, since it cannot be replaced and holds nothing to lose.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,8 +29,17 @@ class QSafeFile {
   QSafeFile(const QSafeFile&) = delete;
   QSafeFile& operator=(const QSafeFile&) = delete;
 
-  bool Open(const char* target);
+  // With inPlace false, a target that would be written in place (a device
+  // or a pipe) is refused (ESPIPE) without being opened.
+  bool Open(const char* target, bool inPlace = true);
   bool Write(const void* data, size_t size);
+  // Positioned writes, for files whose layout is known in advance. Any
+  // number of threads may call WriteAt at once (with Write not in use); a
+  // failure is kept like that of Write. Reserve claims the disk space of the
+  // whole file up front; false (and nothing kept) when the space is not
+  // there or the file system cannot promise it.
+  bool Reserve(size_t size);
+  bool WriteAt(const void* data, size_t size, uint64_t offset);
   bool Commit();
   void Abort();
 
@@ -44,7 +55,7 @@ class QSafeFile {
   bool writeAll(const char* data, size_t size);
 
   int fd_ = -1;
-  int error_ = 0;
+  std::atomic<int> error_{0};
   bool inPlace_ = false;
   std::string target_;
   std::string temp_;

@@ -3,17 +3,28 @@
 //
 // The MAT layer writes beside the target and replaces it only when the whole
 // file is written, so a failure never leaves a half-written file behind; a
-// table whose log could not be read leaves the target alone altogether.
+// table whose log could not be read leaves the target alone altogether. When
+// the import wrote the file already (PlanMatExport), it is only completed.
 // Fields too long for a level 5 variable switch the whole file to 7.3.
 #include <cstring>
+#include <memory>
 
 #include "logtable/logfile.h"
 #include "mat/mat.h"
+#include "mat/mat_rows.h"
 #include "msg/qlog.h"
 
 void LogFile::ExportMat(const char* matFileName) {
-  if (!imported) {
+  std::unique_ptr<MATRowFile> written = std::move(pendingMat_);
+  if (!imported || (written && plannedMat_ != matFileName)) {
     QWarning("LogFile:ExportMat(); nothing imported, '%s' left unchanged", matFileName);
+    return;
+  }
+  if (written) {
+    // The import wrote every variable already: only the commit is left.
+    if (written->Close() != 0)
+      QWarning("LogFile:ExportMat(); can't complete '%s', the file was left as it was",
+               matFileName);
     return;
   }
   // A level 5 variable holds less than 2 GiB of data; longer logs go into

@@ -4,6 +4,7 @@
 // every later data line is one sample. Values are converted exactly as atof
 // would convert them; missing fields give 0.0 and extra fields are ignored.
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include "logtable/logfile.h"
+#include "mat/mat.h"
+#include "mat/mat_rows.h"
 #include "msg/qlog.h"
 #include "text/qatof.h"
 #include "text/qdlmfile.h"
@@ -57,63 +60,153 @@ void parseLine(const char* p, const char* end, int fieldCount, double* const* co
   for (; j < fieldCount; ++j) columns[j][r] = 0.0;
 }
 
-// Reads records [first, last) starting at the file offset of record first
-// and stores their values. Each range has its own cursor, so ranges can be
-// read by several threads at once into their own rows of the columns.
-// *error receives the errno of a read that failed, else 0.
-void readRecords(int fd, uint64_t offset, int first, int last, int fieldCount,
-                 double* const* columns, int* error) {
-  QDLMCursor cursor;
-  cursor.Start(fd, offset);
-  for (int r = first; r < last; ++r) {
+// Reads the next count records of the cursor into rows 0 .. count - 1 of
+// columns (records the file no longer holds give zeros).
+void readRecords(QDLMCursor& cursor, int count, int fieldCount, double* const* columns) {
+  for (int r = 0; r < count; ++r) {
     if (cursor.NextData())
       parseLine(cursor.Piece(), cursor.Piece() + cursor.PieceLength(), fieldCount, columns, r);
     else
       parseLine("", "", fieldCount, columns, r);
   }
-  *error = cursor.Error();
 }
 
-// The value pass, split into ranges that start at the reader's checkpoints
-// and run on the machine's cores. Every value lands in its own place, so the
-// table is the same whatever the number of threads. Returns the errno of a
-// read that failed, else 0.
-int readAllRecords(const QDLMFile& reader, int recordCount, int fieldCount,
-                   double* const* columns) {
-  const std::vector<uint64_t>& checkpoints = reader.Checkpoints();
-  if (recordCount <= 0 || checkpoints.empty()) return 0;
-  const int stride = static_cast<int>(QDLMFile::kCheckpointStride);
+// A run of records one thread reads: from record first (at file offset
+// offset) up to record last.
+struct Range {
+  uint64_t offset;
+  int first;
+  int last;
+};
+
+// The records split at the reader's checkpoints into one range per thread,
+// each about as long as the others.
+std::vector<Range> splitRecords(const QDLMFile& reader, int recordCount) {
+  const std::vector<QDLMCheckpoint>& checkpoints = reader.Checkpoints();
+  std::vector<Range> ranges;
+  if (recordCount <= 0 || checkpoints.empty()) return ranges;
   unsigned cores = std::thread::hardware_concurrency();
   int threads = static_cast<int>(std::min(cores == 0 ? 1u : cores, 8u));
-  int blocks = static_cast<int>(checkpoints.size());
-  if (recordCount < 4 * stride) threads = 1;
-  threads = std::min(threads, blocks);
-  int blocksPerThread = (blocks + threads - 1) / threads;
-  std::vector<int> errors(static_cast<size_t>(threads), 0);
-  std::vector<std::thread> workers;
-  for (int t = 1; t < threads; ++t) {
-    int firstBlock = t * blocksPerThread;
-    if (firstBlock >= blocks) break;
-    int first = firstBlock * stride;
-    int last = std::min(recordCount, (firstBlock + blocksPerThread) * stride);
-    try {
-      workers.emplace_back(readRecords, reader.Descriptor(), checkpoints[firstBlock], first,
-                           last, fieldCount, columns, &errors[static_cast<size_t>(t)]);
-    } catch (...) {
-      // No thread to be had: read that range here instead.
-      readRecords(reader.Descriptor(), checkpoints[firstBlock], first, last, fieldCount,
-                  columns, &errors[static_cast<size_t>(t)]);
-    }
+  if (recordCount < 4 * static_cast<int>(QDLMFile::kCheckpointStride)) threads = 1;
+  size_t next = 0;
+  for (int t = 0; t < threads && next < checkpoints.size(); ++t) {
+    // The first checkpoint at or past this thread's share of the records.
+    uint64_t share = static_cast<uint64_t>(recordCount) * static_cast<uint64_t>(t + 1) /
+                     static_cast<uint64_t>(threads);
+    size_t stop = next + 1;
+    while (stop < checkpoints.size() && checkpoints[stop].record < share) ++stop;
+    int first = static_cast<int>(checkpoints[next].record);
+    if (first >= recordCount) break;
+    uint64_t last = stop < checkpoints.size() ? checkpoints[stop].record : recordCount;
+    ranges.push_back({checkpoints[next].offset, first,
+                      static_cast<int>(std::min<uint64_t>(last, recordCount))});
+    next = stop;
   }
-  readRecords(reader.Descriptor(), checkpoints[0], 0, std::min(recordCount, blocksPerThread * stride),
-              fieldCount, columns, &errors[0]);
+  if (!ranges.empty()) ranges.back().last = recordCount;
+  return ranges;
+}
+
+// Runs work(range) for every range, each on a thread of its own (the last
+// one on this thread). Returns the first non-zero result (an errno).
+template <class Work>
+int runRanges(const std::vector<Range>& ranges, Work work) {
+  std::vector<int> results(ranges.size(), 0);
+  std::vector<std::thread> workers;
+  for (size_t t = 0; t < ranges.size(); ++t) {
+    if (t + 1 < ranges.size()) {
+      try {
+        workers.emplace_back([&, t] { results[t] = work(ranges[t]); });
+        continue;
+      } catch (...) {
+        // No thread to be had: read that range here instead.
+      }
+    }
+    results[t] = work(ranges[t]);
+  }
   for (std::thread& w : workers) w.join();
-  for (int e : errors)
+  for (int e : results)
     if (e) return e;
   return 0;
 }
 
+// The value pass into the table: every value lands in its own place, so
+// the table is the same whatever the number of threads. Returns the errno of
+// a read that failed, else 0.
+int readAllRecords(const QDLMFile& reader, int recordCount, int fieldCount,
+                   double* const* columns) {
+  return runRanges(splitRecords(reader, recordCount), [&](const Range& range) {
+    std::vector<double*> rows(static_cast<size_t>(fieldCount));
+    for (int i = 0; i < fieldCount; ++i) rows[static_cast<size_t>(i)] = columns[i] + range.first;
+    QDLMCursor cursor;
+    cursor.Start(reader.Descriptor(), range.offset);
+    readRecords(cursor, range.last - range.first, fieldCount, rows.data());
+    return cursor.Error();
+  });
+}
+
+// The value pass straight into a laid-out MAT-file: each thread converts
+// blocks of records into columns of its own and writes every column's piece
+// at its place. Returns the errno of a read that failed (*written then tells
+// nothing), else 0 with *written false when a write failed.
+int writeAllRecords(const QDLMFile& reader, int recordCount, int fieldCount, MATRowFile& out,
+                    bool* written) {
+  std::atomic<bool> writesOk{true};
+  int error = runRanges(splitRecords(reader, recordCount), [&](const Range& range) {
+    const size_t block = QDLMFile::kCheckpointStride;
+    std::vector<double> values;
+    std::vector<double*> rows(static_cast<size_t>(fieldCount));
+    try {
+      values.resize(block * static_cast<size_t>(fieldCount));
+    } catch (...) {
+      writesOk = false;
+      return 0;
+    }
+    for (int i = 0; i < fieldCount; ++i)
+      rows[static_cast<size_t>(i)] = values.data() + block * static_cast<size_t>(i);
+    QDLMCursor cursor;
+    cursor.Start(reader.Descriptor(), range.offset);
+    for (int first = range.first; first < range.last && writesOk; first += static_cast<int>(block)) {
+      int count = std::min(range.last - first, static_cast<int>(block));
+      readRecords(cursor, count, fieldCount, rows.data());
+      if (cursor.Error()) return cursor.Error();
+      for (int i = 0; i < fieldCount; ++i)
+        if (!out.Write(i, static_cast<size_t>(first), rows[static_cast<size_t>(i)],
+                       static_cast<size_t>(count)))
+          writesOk = false;
+    }
+    return cursor.Error();
+  });
+  *written = writesOk;
+  return error;
+}
+
 }  // namespace
+
+void LogFile::PlanMatExport(const char* matFileName) {
+  plannedMat_ = matFileName ? matFileName : "";
+}
+
+// Lays out the planned MAT-file and writes every record into it. False, with
+// nothing left behind, when that cannot be done or a read or write fails:
+// the table is then filled instead, which also reports a failed read.
+bool LogFile::streamIntoMat(QDLMFile& reader) {
+  if (plannedMat_.empty() || recordCount <= 0 || matNeedsV73(static_cast<size_t>(recordCount)))
+    return false;
+  const char* fieldNames[kMaxFields];
+  for (int i = 0; i < fieldCount; ++i) fieldNames[i] = names[i].CStr();
+  auto file = std::make_unique<MATRowFile>();
+  if (!file->Open(plannedMat_.c_str(), fieldNames, fieldCount, static_cast<size_t>(recordCount)))
+    return false;
+  bool written = false;
+  int error = writeAllRecords(reader, recordCount, fieldCount, *file, &written);
+  if (!error) error = reader.ReadError();
+  if (error || !written) {
+    file->Abort();
+    return false;
+  }
+  pendingMat_ = std::move(file);
+  return true;
+}
 
 void LogFile::ImportLog(const char* logFileName) {
   ReleaseColumns();
@@ -137,17 +230,21 @@ void LogFile::ImportLog(const char* logFileName) {
 
   reader.NextLine();
   char buffer[QDLMFile::kLineBufferSize];
-  bool columnsOk = records <= INT_MAX;
   for (int i = 0; i < fieldCount; ++i) {
     reader.GetField(i, buffer, sizeof buffer);
     names[i].Assign(buffer);
     QPrintf("Field %d: %s\n", i, names[i].CStr());
-    size_t bytes = static_cast<size_t>(recordCount) * sizeof(double);
-    columns[i] = static_cast<double*>(std::malloc(bytes > 0 ? bytes : 1));
-    if (!columns[i]) columnsOk = false;
   }
   QPrintf("Reading log file...\n");
 
+  if (records <= INT_MAX && streamIntoMat(reader)) return;
+
+  bool columnsOk = records <= INT_MAX;
+  size_t bytes = static_cast<size_t>(recordCount) * sizeof(double);
+  for (int i = 0; i < fieldCount && columnsOk; ++i) {
+    columns[i] = static_cast<double*>(std::malloc(bytes > 0 ? bytes : 1));
+    if (!columns[i]) columnsOk = false;
+  }
   if (!columnsOk) {
     // Without room for every column the table cannot hold the log: say so
     // and leave nothing behind that an export could take for the data.

@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
   }
   std::fflush(stdout);
   auto table = std::make_unique<LogFile>();
+  table->PlanMatExport(argv[2]);
   table->ImportLog(argv[1]);
   QPrintf("Export material file.\n");
   table->ExportMat(argv[2]);
