@@ -3,6 +3,8 @@
 // The reader counts the records, the first data line names the fields, and
 // every later data line is one sample. Values are converted exactly as atof
 // would convert them; missing fields give 0.0 and extra fields are ignored.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <climits>
@@ -16,6 +18,7 @@
 #include "mat/mat.h"
 #include "mat/mat_rows.h"
 #include "msg/qlog.h"
+#include "msg/qprogress.h"
 #include "text/qatof.h"
 #include "text/qdlmfile.h"
 
@@ -61,13 +64,20 @@ void parseLine(const char* p, const char* end, int fieldCount, double* const* co
 }
 
 // Reads the next count records of the cursor into rows 0 .. count - 1 of
-// columns (records the file no longer holds give zeros).
+// columns (records the file no longer holds give zeros), and counts the
+// bytes read towards the progress shown.
 void readRecords(QDLMCursor& cursor, int count, int fieldCount, double* const* columns) {
+  uint64_t reported = cursor.PieceOffset() + cursor.PieceLength();
   for (int r = 0; r < count; ++r) {
     if (cursor.NextData())
       parseLine(cursor.Piece(), cursor.Piece() + cursor.PieceLength(), fieldCount, columns, r);
     else
       parseLine("", "", fieldCount, columns, r);
+    if ((r & 1023) == 1023 || r + 1 == count) {
+      uint64_t at = cursor.PieceOffset() + cursor.PieceLength();
+      if (at > reported) QProgressAdvance(at - reported, at - reported);
+      reported = at;
+    }
   }
 }
 
@@ -237,6 +247,12 @@ void LogFile::ImportLog(const char* logFileName) {
   }
   QPrintf("Reading log file...\n");
 
+  // The value pass is the long part of a conversion: a terminal shows how far
+  // it has come through the file.
+  struct stat st;
+  uint64_t size = reader.IsOpen() && ::fstat(reader.Descriptor(), &st) == 0 && st.st_size > 0
+                      ? static_cast<uint64_t>(st.st_size) : 0;
+  QProgress progress("Reading log file", size);
   if (records <= INT_MAX && streamIntoMat(reader)) return;
 
   bool columnsOk = records <= INT_MAX;

@@ -22,6 +22,7 @@
 
 #include "logtable/logfile.h"
 #include "msg/qlog.h"
+#include "msg/qprogress.h"
 #include "text/qclock.h"
 #include "text/qfmtg.h"
 #include "text/qsafefile.h"
@@ -119,8 +120,10 @@ class RowWriter {
       Slot& head = slots_[nextWrite_ % slotCount_];
       if (!writing_ && head.ready) {
         writing_ = true;
+        int rows = std::min(records_ - nextWrite_ * rowsPerBlock_, rowsPerBlock_);
         lock.unlock();
         bool ok = target_.Write(head.text.get(), head.used);
+        QProgressAdvance(static_cast<uint64_t>(rows), head.used);
         lock.lock();
         head.ready = false;
         writing_ = false;
@@ -198,7 +201,11 @@ void LogFile::ExportLog(const char* logFileName) {
     if (ok && name) ok = target.Write(name, std::strlen(name));
   }
   if (ok) ok = target.Write("\n", 1);
-  if (ok) ok = WriteRows(target, columns, fieldCount, recordCount);
+  if (ok) {
+    // Laying out the values is the long part: a terminal shows how far it got.
+    QProgress progress("Writing log file", recordCount > 0 ? static_cast<uint64_t>(recordCount) : 0);
+    ok = WriteRows(target, columns, fieldCount, recordCount);
+  }
 
   if (!ok) target.Abort();
   if (!ok || !target.Commit()) {
