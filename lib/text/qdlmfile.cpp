@@ -1,11 +1,16 @@
 #include "text/qdlmfile.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csetjmp>
+#include <csignal>
+#include <cstdint>
+#include <mutex>
 #include <cstring>
 #include <thread>
 
@@ -18,12 +23,62 @@ namespace {
 // unread rest has been moved to the front.
 constexpr size_t kReadBufferSize = 256 << 10;
 
+// A mapped file is let go of in steps of this many bytes behind the reader.
+constexpr uint64_t kReleaseStep = 4 << 20;
+constexpr uint64_t kPageMask = 4095;
+
+// A read of a mapped file past its end (the file shrank after it was
+// mapped) raises SIGBUS. Inside QDLMGuarded that read jumps back to the
+// guard, which reports it; anywhere else the signal keeps the disposition it
+// had before.
+thread_local sigjmp_buf* busJump = nullptr;
+struct sigaction previousBus;
+
+void onBus(int signal, siginfo_t* info, void* context) {
+  if (busJump) siglongjmp(*busJump, 1);
+  if (previousBus.sa_flags & SA_SIGINFO) {
+    if (previousBus.sa_sigaction) {
+      previousBus.sa_sigaction(signal, info, context);
+      return;
+    }
+  } else if (previousBus.sa_handler != SIG_DFL && previousBus.sa_handler != SIG_IGN) {
+    previousBus.sa_handler(signal);
+    return;
+  }
+  // The default: returning runs the faulting read again, which now ends
+  // the process as it would have without us.
+  ::sigaction(SIGBUS, &previousBus, nullptr);
+}
+
+void installBusGuard() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction action = {};
+    action.sa_sigaction = onBus;
+    action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGBUS, &action, &previousBus);
+  });
+}
+
 }  // namespace
+
+bool QDLMCursor::Start(const QDLMFile& file, uint64_t offset) {
+  if (!file.Mapping()) return Start(file.Descriptor(), offset);
+  Start(-1, offset);
+  map_ = file.Mapping();
+  mapSize_ = file.MappingSize();
+  released_ = offset & ~uint64_t{kPageMask};
+  eof_ = false;
+  return true;
+}
 
 bool QDLMCursor::Start(int fd, uint64_t offset) {
   fd_ = fd;
+  map_ = nullptr;
+  mapSize_ = 0;
   fileOffset_ = offset;
-  if (buffer_.empty()) buffer_.resize(kReadBufferSize);
+  if (fd >= 0 && buffer_.empty()) buffer_.resize(kReadBufferSize);
   pos_ = end_ = 0;
   eof_ = fd < 0;
   error_ = 0;
@@ -36,6 +91,29 @@ bool QDLMCursor::Start(int fd, uint64_t offset) {
 // One read with the semantics of a bounded line read: at most 10239
 // characters, up to and including the first line feed.
 bool QDLMCursor::readPiece() {
+  if (map_) {
+    if (fileOffset_ >= mapSize_) {
+      eof_ = true;
+      return false;
+    }
+    const char* start = map_ + fileOffset_;
+    uint64_t avail = mapSize_ - fileOffset_;
+    size_t window = avail < kMaxPiece ? static_cast<size_t>(avail) : kMaxPiece;
+    const void* nl = std::memchr(start, '\n', window);
+    size_t take = nl ? static_cast<size_t>(static_cast<const char*>(nl) - start) + 1 : window;
+    piece_ = start;
+    pieceLength_ = take;
+    pieceOffset_ = fileOffset_;
+    fileOffset_ += take;
+    if (pieceOffset_ - released_ >= kReleaseStep) {
+      // The pages read so far leave this process (the file stays cached), so
+      // that reading a large log does not hold all of it at once.
+      uint64_t upTo = pieceOffset_ & ~uint64_t{kPageMask};
+      ::madvise(const_cast<char*>(map_) + released_, upTo - released_, MADV_DONTNEED);
+      released_ = upTo;
+    }
+    return true;
+  }
   for (;;) {
     size_t avail = end_ - pos_;
     const char* start = buffer_.data() + pos_;
@@ -73,7 +151,7 @@ bool QDLMCursor::readPiece() {
 }
 
 bool QDLMCursor::NextData() {
-  if (fd_ < 0) return false;
+  if (fd_ < 0 && !map_) return false;
   while (readPiece())
     if (piece_[0] != '#' && piece_[0] != '\0') return true;
   piece_ = "";
@@ -102,13 +180,37 @@ QDLMFile::QDLMFile(const char* fileName) : name_(fileName ? fileName : "") {
     QWarning("QDLMFile ctor: '%s' is not a regular file, can't read it", name_.c_str());
     return;
   }
+  // The counts and the value pass read the file in place, without copying
+  // it; the field names and lines handed out are read by positioned reads.
+  if (st.st_size > 0 && static_cast<uint64_t>(st.st_size) <= SIZE_MAX) {
+    installBusGuard();
+    void* map = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_SHARED, fd_, 0);
+    if (map != MAP_FAILED) {
+      map_ = static_cast<const char*>(map);
+      mapSize_ = static_cast<uint64_t>(st.st_size);
+    }
+  }
   Rewind();
   recordCount_ = NoofRecs();
   Rewind();
 }
 
 QDLMFile::~QDLMFile() {
+  if (map_) ::munmap(const_cast<char*>(map_), static_cast<size_t>(mapSize_));
   if (fd_ >= 0) ::close(fd_);
+}
+
+int QDLMGuarded(void (*fn)(void*), void* arg) {
+  sigjmp_buf jump;
+  sigjmp_buf* outer = busJump;
+  if (sigsetjmp(jump, 1) != 0) {
+    busJump = outer;
+    return EIO;
+  }
+  busJump = &jump;
+  fn(arg);
+  busJump = outer;
+  return 0;
 }
 
 void QDLMFile::Rewind() {
@@ -145,16 +247,23 @@ struct PartCount {
 
 // Counts the data pieces that start in [begin, end) (end 0: the end of the
 // file); begin must be a line start.
-void countPart(int fd, uint64_t begin, uint64_t end, PartCount* out) {
+void countPart(const QDLMFile* file, uint64_t begin, uint64_t end, PartCount* out) {
   QDLMCursor cursor;
-  cursor.Start(fd, begin);
-  // Only line starts matter here, so the pieces are not searched for NULs.
-  while (cursor.NextData()) {
-    if (end != 0 && cursor.PieceOffset() >= end) break;
-    if (out->pieces % QDLMFile::kCheckpointStride == 0) out->marks.push_back(cursor.PieceOffset());
-    ++out->pieces;
-  }
-  out->error = cursor.Error();
+  cursor.Start(*file, begin);
+  // Room for every mark the part can hold (a piece is one byte at least),
+  // so that nothing is allocated while the mapping is read.
+  uint64_t last = end != 0 ? end : file->MappingSize();
+  if (file->Mapping() && last > begin) out->marks.reserve((last - begin) / QDLMFile::kCheckpointStride + 2);
+  auto count = [&] {
+    // Only line starts matter here, so the pieces are not searched for NULs.
+    while (cursor.NextData()) {
+      if (end != 0 && cursor.PieceOffset() >= end) break;
+      if (out->pieces % QDLMFile::kCheckpointStride == 0) out->marks.push_back(cursor.PieceOffset());
+      ++out->pieces;
+    }
+  };
+  out->error = QDLMGuarded(count);
+  if (!out->error) out->error = cursor.Error();
 }
 
 // The first line start at or after offset (0 if there is none before the
@@ -197,13 +306,13 @@ uint32_t QDLMFile::NoofRecs() {
     bool here = t + 1 == starts.size();
     if (!here) {
       try {
-        workers.emplace_back(countPart, fd_, starts[t], end, &counts[t]);
+        workers.emplace_back(countPart, this, starts[t], end, &counts[t]);
         continue;
       } catch (...) {
         // No thread to be had: count that part here.
       }
     }
-    countPart(fd_, starts[t], end, &counts[t]);
+    countPart(this, starts[t], end, &counts[t]);
   }
   for (std::thread& w : workers) w.join();
 

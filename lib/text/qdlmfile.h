@@ -24,6 +24,9 @@ class QDLMCursor {
 
   QDLMCursor() = default;
   bool Start(int fd, uint64_t offset);
+  // Reads the file through its mapping where it has one (see QDLMGuarded),
+  // else by positioned reads.
+  bool Start(const class QDLMFile& file, uint64_t offset);
   // The next data line (comment pieces skipped); false at the end.
   bool NextData();
   const char* Piece() const { return piece_; }
@@ -40,7 +43,10 @@ class QDLMCursor {
   bool readPiece();
 
   int fd_ = -1;
-  uint64_t fileOffset_ = 0;   // file offset of buffer_[0]
+  const char* map_ = nullptr;  // the mapped file, read in place
+  uint64_t mapSize_ = 0;
+  uint64_t released_ = 0;      // mapped pages before this offset were let go
+  uint64_t fileOffset_ = 0;   // file offset of buffer_[0], or of the next piece when mapped
   std::vector<char> buffer_;
   size_t pos_ = 0;
   size_t end_ = 0;
@@ -94,6 +100,11 @@ class QDLMFile {
   const char* Line() const { return line_; }
   size_t LineLength() const { return lineLength_; }
 
+  // The file mapped into memory (null when it could not be mapped), for
+  // QDLMCursor::Start(file, ..) within QDLMGuarded.
+  const char* Mapping() const { return map_; }
+  uint64_t MappingSize() const { return mapSize_; }
+
   // Record starts found by the last count, in file order, the first at
   // record 0, at most kCheckpointStride records apart.
   const std::vector<QDLMCheckpoint>& Checkpoints() const { return checkpoints_; }
@@ -108,4 +119,17 @@ class QDLMFile {
   size_t lineLength_ = 0;
   std::vector<QDLMCheckpoint> checkpoints_;
   int readError_ = 0;
+  const char* map_ = nullptr;
+  uint64_t mapSize_ = 0;
 };
+
+// Runs fn(arg) and returns 0, or EIO when fn touched a part of a mapped file
+// that is gone (the file was cut short by someone else meanwhile): reading
+// that would otherwise end the process. fn is then left where it was, so it
+// must not own anything that needs freeing while it reads a mapping.
+int QDLMGuarded(void (*fn)(void*), void* arg);
+
+template <class F>
+int QDLMGuarded(F& fn) {
+  return QDLMGuarded([](void* f) { (*static_cast<F*>(f))(); }, &fn);
+}

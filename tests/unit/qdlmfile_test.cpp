@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -147,4 +149,27 @@ TEST(QDLMFile, ReadOnlyFileOpens) {
   QDLMFile f("ro.log");
   EXPECT_TRUE(f.IsOpen());
   EXPECT_EQ(f.NoofRecs(), 1u);
+}
+
+// The counts and the value pass read the log through a mapping; a log cut
+// short by someone else meanwhile must give a read error, not end the
+// process with SIGBUS.
+TEST(QDLMFile, LogCutShortWhileMappedIsAReadError) {
+  unit::ScopedTempCwd cwd;
+  std::string log = "a b\n";
+  for (int i = 0; i < 100000; ++i) log += std::to_string(i) + " 1.5\n";
+  unit::Spit(cwd / "cut.log", log);
+  testing::internal::CaptureStderr();
+  QDLMFile reader("cut.log");
+  testing::internal::GetCapturedStderr();
+  ASSERT_NE(reader.Mapping(), nullptr);
+  ASSERT_EQ(::truncate((cwd / "cut.log").c_str(), 0), 0);
+  QDLMCursor cursor;
+  cursor.Start(reader, 0);
+  int pieces = 0;
+  auto walk = [&] {
+    while (cursor.NextData()) ++pieces;
+  };
+  EXPECT_EQ(QDLMGuarded(walk), EIO);
+  EXPECT_LT(pieces, 100001);
 }

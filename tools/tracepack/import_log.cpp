@@ -148,9 +148,10 @@ int readAllRecords(const QDLMFile& reader, int recordCount, int fieldCount,
     std::vector<double*> rows(static_cast<size_t>(fieldCount));
     for (int i = 0; i < fieldCount; ++i) rows[static_cast<size_t>(i)] = columns[i] + range.first;
     QDLMCursor cursor;
-    cursor.Start(reader.Descriptor(), range.offset);
-    readRecords(cursor, range.last - range.first, fieldCount, rows.data());
-    return cursor.Error();
+    cursor.Start(reader, range.offset);
+    auto read = [&] { readRecords(cursor, range.last - range.first, fieldCount, rows.data()); };
+    int error = QDLMGuarded(read);
+    return error ? error : cursor.Error();
   });
 }
 
@@ -174,10 +175,11 @@ int writeAllRecords(const QDLMFile& reader, int recordCount, int fieldCount, MAT
     for (int i = 0; i < fieldCount; ++i)
       rows[static_cast<size_t>(i)] = values.data() + block * static_cast<size_t>(i);
     QDLMCursor cursor;
-    cursor.Start(reader.Descriptor(), range.offset);
+    cursor.Start(reader, range.offset);
     for (int first = range.first; first < range.last && writesOk; first += static_cast<int>(block)) {
       int count = std::min(range.last - first, static_cast<int>(block));
-      readRecords(cursor, count, fieldCount, rows.data());
+      auto read = [&] { readRecords(cursor, count, fieldCount, rows.data()); };
+      if (int lost = QDLMGuarded(read)) return lost;
       if (cursor.Error()) return cursor.Error();
       for (int i = 0; i < fieldCount; ++i)
         if (!out.Write(i, static_cast<size_t>(first), rows[static_cast<size_t>(i)],
