@@ -32,6 +32,11 @@ class QDLMCursor {
   const char* Piece() const { return piece_; }
   // The piece's length up to its line feed included (NULs not looked at).
   size_t PieceLength() const { return pieceLength_; }
+  // How far memory after the current piece may be read (its bytes are
+  // not part of the piece).
+  const char* ReadableEnd() const {
+    return map_ ? map_ + mapSize_ : buffer_.data() + buffer_.size();
+  }
   // File offset of the current piece.
   uint64_t PieceOffset() const { return pieceOffset_; }
   bool AtEnd() const { return eof_; }

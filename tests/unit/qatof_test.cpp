@@ -30,6 +30,17 @@ void ExpectLikeAtof(const std::string& s) {
       ASSERT_EQ(end - text.data(), strtodEnd - s.c_str()) << "'" << text << "'";
     }
   }
+  // The last field of a line, with the next line readable after it: nothing
+  // past the line feed may be taken in.
+  if (s.find('\0') == std::string::npos && s.find('\n') == std::string::npos) {
+    std::string line = s + "\n" + std::string(40, '7');
+    double fast = 0.0;
+    const char* lineEnd = line.data() + s.size() + 1;
+    if (const char* end = QAtofFast(line.data(), lineEnd, &fast, line.data() + line.size())) {
+      ASSERT_TRUE(SameBits(expect, fast)) << "'" << s << "' as last field: " << fast;
+      ASSERT_EQ(end - line.data(), strtodEnd - s.c_str()) << "'" << s << "' as last field";
+    }
+  }
 }
 
 }  // namespace

@@ -37,12 +37,13 @@ double fieldValue(const char* text, size_t length) {
 // Converts the fields of one line into row r, scanning the line once: each
 // field is converted where it starts and its end is found on the way. A line
 // ends at its first NUL; fields it does not reach are 0.0.
-void parseLine(const char* p, const char* end, int fieldCount, double* const* columns, int r) {
+void parseLine(const char* p, const char* end, const char* readable, int fieldCount,
+               double* const* columns, int r) {
   int j = 0;
   while (j < fieldCount) {
     const char* start = p;
     double value = 0.0;
-    const char* number = QAtofFast(start, end, &value);
+    const char* number = QAtofFast(start, end, &value, readable);
     const char* fieldEnd = number ? number : start;
     bool lineBreak = false;
     bool otherText = false;
@@ -70,9 +71,10 @@ void readRecords(QDLMCursor& cursor, int count, int fieldCount, double* const* c
   uint64_t reported = cursor.PieceOffset() + cursor.PieceLength();
   for (int r = 0; r < count; ++r) {
     if (cursor.NextData())
-      parseLine(cursor.Piece(), cursor.Piece() + cursor.PieceLength(), fieldCount, columns, r);
+      parseLine(cursor.Piece(), cursor.Piece() + cursor.PieceLength(), cursor.ReadableEnd(),
+                fieldCount, columns, r);
     else
-      parseLine("", "", fieldCount, columns, r);
+      parseLine("", "", nullptr, fieldCount, columns, r);
     if ((r & 1023) == 1023 || r + 1 == count) {
       uint64_t at = cursor.PieceOffset() + cursor.PieceLength();
       if (at > reported) QProgressAdvance(at - reported, at - reported);
@@ -105,8 +107,8 @@ std::vector<Range> splitRecords(const QDLMFile& reader, int recordCount) {
                      static_cast<uint64_t>(threads);
     size_t stop = next + 1;
     while (stop < checkpoints.size() && checkpoints[stop].record < share) ++stop;
+    if (checkpoints[next].record >= static_cast<uint64_t>(recordCount)) break;
     int first = static_cast<int>(checkpoints[next].record);
-    if (first >= recordCount) break;
     uint64_t last = stop < checkpoints.size() ? checkpoints[stop].record : recordCount;
     ranges.push_back({checkpoints[next].offset, first,
                       static_cast<int>(std::min<uint64_t>(last, recordCount))});
