@@ -4,8 +4,10 @@
 // exactly one whole miMATRIX element and end its stream there.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -27,6 +29,9 @@ constexpr uint32_t kLogicalFlag = 0x200;
 constexpr uint32_t kUint8Class = 9;
 // zlib cannot inflate beyond about 1032 bytes per compressed byte.
 constexpr uint64_t kMaxInflateRatio = 1032;
+// Values of a compressed variable beyond this many are not allocated at the
+// size the variable claims but grow as they inflate (see readGrowing).
+constexpr size_t kGrowFrom = size_t{1} << 23;
 
 const char* className(uint32_t cls) {
   switch (cls) {
@@ -53,8 +58,10 @@ struct Sub {
 // Parses one miMATRIX element's payload from a source.
 class MatrixParser {
  public:
-  MatrixParser(Source& src, uint64_t length, bool swap)
-      : src_(src), left_(length), swap_(swap) {}
+  // inflating: src is a compressed stream, which may hold far less than it
+  // claims while passing every size check.
+  MatrixParser(Source& src, uint64_t length, bool swap, bool inflating)
+      : src_(src), left_(length), swap_(swap), inflating_(inflating) {}
 
   Outcome Parse(mxArray** out, std::string* name);
   const std::string& Error() const { return error_.empty() ? src_.Error() : error_; }
@@ -80,6 +87,7 @@ class MatrixParser {
   bool padding(const Sub& s);
   bool subBytes(const Sub& s, std::vector<unsigned char>* out);
   bool readValues(const Sub& s, size_t count, double* dst);
+  bool readGrowing(const Sub& s, size_t count, mxArray* a);
   bool readInts(const Sub& s, const char* what, std::vector<int64_t>* out);
   Outcome numeric(uint32_t cls, bool complex, mxArray** out);
   Outcome sparse(bool complex, bool logical, mxArray** out);
@@ -88,6 +96,7 @@ class MatrixParser {
   Source& src_;
   uint64_t left_;
   bool swap_;
+  bool inflating_;
   std::string error_;
 };
 
@@ -149,6 +158,34 @@ bool MatrixParser::readValues(const Sub& s, size_t count, double* dst) {
   }
   left_ -= s.bytes;
   if (!ReadValues(src_, s.type, count, swap_, dst)) return false;
+  return padding(s);
+}
+
+// Reads the count values of a compressed variable into a (created empty),
+// growing its buffer as the values arrive: a stream that claims gigabytes but
+// holds a few bytes costs no more than those bytes, and one that does inflate
+// to its claim ends with exactly count values. A buffer that cannot grow
+// leaves the variable too large; the rest of its values are skipped.
+bool MatrixParser::readGrowing(const Sub& s, size_t count, mxArray* a) {
+  left_ -= s.bytes;
+  size_t size = StorageSize(s.type);
+  size_t have = 0, room = 0;
+  while (have < count) {
+    if (have == room) {
+      room = std::min(count, std::max(kGrowFrom, 2 * room));
+      void* bigger = std::realloc(a->pr, room * sizeof(double));
+      if (!bigger) {
+        tooLarge = true;
+        return src_.Skip(static_cast<uint64_t>(count - have) * size) && padding(s);
+      }
+      a->pr = static_cast<double*>(bigger);
+    }
+    size_t n = std::min(room - have, kGrowFrom);
+    if (!ReadValues(src_, s.type, n, swap_, a->pr + have)) return false;
+    have += n;
+  }
+  a->count = count;
+  a->dims = dims;
   return padding(s);
 }
 
@@ -253,13 +290,18 @@ Outcome MatrixParser::numeric(uint32_t cls, bool complex, mxArray** out) {
     fail("the characters need more bytes than stored");
     return Outcome::kDamaged;
   }
-  mxArray* a = NewArray(dims, false, false, true);
-  if (!a) {
+  bool grow = inflating_ && !utf8 && !s.small && count > kGrowFrom;
+  mxArray* a = grow ? NewArray({0}, false, false, true) : NewArray(dims, false, false, true);
+  if (!a || (grow && count > MemoryLimit() / sizeof(double))) {
+    delete a;
     tooLarge = true;
     return Outcome::kSkipped;
   }
   std::unique_ptr<mxArray> hold(a);
-  if (utf8) {
+  if (grow) {
+    if (!readGrowing(s, count, a)) return Outcome::kDamaged;
+    if (tooLarge) return Outcome::kSkipped;
+  } else if (utf8) {
     std::vector<unsigned char> bytes;
     if (!subBytes(s, &bytes)) return Outcome::kDamaged;
     // Broken sequences read as U+FFFD, one per maximal broken run, as
@@ -292,9 +334,9 @@ Outcome MatrixParser::numeric(uint32_t cls, bool complex, mxArray** out) {
     }
   } else {
     if (!readValues(s, count, a->pr)) return Outcome::kDamaged;
-    if (cls == kSingle && s.type != miSINGLE && size >= 4)
-      for (size_t i = 0; i < count; ++i) a->pr[i] = static_cast<float>(a->pr[i]);
   }
+  if (!utf8 && cls == kSingle && s.type != miSINGLE && size >= 4)
+    for (size_t i = 0; i < count; ++i) a->pr[i] = static_cast<float>(a->pr[i]);
   if (complex) {
     // Only the real part is handed on, but the imaginary part must be there.
     Sub im;
@@ -475,7 +517,7 @@ mxArray* V5Reader::Next(const char**) {
       src = inflated.get();
       length = w[1];
     }
-    MatrixParser parser(*src, length, swap_);
+    MatrixParser parser(*src, length, swap_, inflated != nullptr);
     mxArray* array = nullptr;
     std::string name;
     Outcome outcome = parser.Parse(&array, &name);

@@ -1,6 +1,7 @@
 #include "msg/qlog.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,16 +57,29 @@ int openLog(const char* name) {
   return ::open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
 }
 
-void rotateLog() {
+// Renames QLOG.txt, open as fd and found beyond the limit, to QLOG_OLD.txt;
+// closes fd. Processes logging at once may all find the log full: the first
+// to lock it rotates, the others then find the name held by a new log and
+// leave it alone, so no process removes the log another one has just rotated
+// away or started afresh.
+void rotateLog(int fd) {
   char oldName[256];
   char logName[256];
   std::snprintf(oldName, sizeof oldName, "%s", QExpandFilename("QLOG_OLD.txt"));
   std::snprintf(logName, sizeof logName, "%s", QExpandFilename("QLOG.txt"));
-  std::remove(oldName);
-  std::rename(logName, oldName);
-  std::remove(logName);
-  int fd = openLog(logName);
-  if (fd >= 0) ::close(fd);
+  (void)::flock(fd, LOCK_EX);
+  struct stat held, named;
+  bool stillFull = ::fstat(fd, &held) == 0 && ::stat(logName, &named) == 0 &&
+                   held.st_dev == named.st_dev && held.st_ino == named.st_ino &&
+                   held.st_size > QLOG_ROTATE_SIZE;
+  if (stillFull) {
+    std::remove(oldName);
+    // A log that cannot be renamed starts afresh rather than grow on.
+    if (std::rename(logName, oldName) != 0) std::remove(logName);
+    int created = openLog(logName);
+    if (created >= 0) ::close(created);
+  }
+  ::close(fd);
 }
 
 // Appends one QLOG line. The line is built whole and handed to one write on
@@ -80,8 +94,7 @@ void writeQlogLine(const char* level, const char* text) {
     if (size > QLOG_ROTATE_SIZE && !rotated) {
       // One rotation per message at most: a log that stays above the limit
       // (rename and removal both refused) is appended to rather than looped on.
-      ::close(fd);
-      rotateLog();
+      rotateLog(fd);
       rotated = true;
       fd = openLog(QExpandFilename("QLOG.txt"));
       continue;

@@ -43,6 +43,12 @@ bool QSafeFile::Open(const char* target, bool inPlace) {
     if (link[0] == '/') target_ = link;
     else target_ = directoryOf(target_) + "/" + link;
   }
+  // A chain of links that never ends (a loop) names no file: opening it
+  // fails, and renaming over its last link would replace that link.
+  if (::lstat(target_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    error_ = ELOOP;
+    return false;
+  }
   bool replacing = ::stat(target_.c_str(), &st) == 0;
   if (replacing && S_ISDIR(st.st_mode)) {
     error_ = EISDIR;

@@ -344,6 +344,32 @@ TEST_F(MatRead, CompressedDataMustMatchExactly) {
   }
 }
 
+// A compressed variable beyond the reader's first allocation grows as it
+// inflates: its values, converted from another storage type, and the
+// variable after it must come out as if it had been allocated whole.
+TEST_F(MatRead, LargeCompressedVariableGrowsIntoPlace) {
+  matSetMemoryLimitForTesting(0);
+  const int32_t n = (1 << 24) + 3;  // past two growth steps of the reader
+  Bytes data(static_cast<size_t>(n) * 2);
+  for (int32_t k = 0; k < n; ++k) {
+    int16_t v = static_cast<int16_t>(k % 30011 - 15000);
+    std::memcpy(data.data() + 2 * k, &v, 2);
+  }
+  // Class single stored as int16 (storage type 3), then a plain double.
+  Bytes f = cat({header(), compressed(matrix(7, {1, n}, "big", 3, data)),
+                 compressed(matrix(6, {1, 1}, "after", 9, doubles({42})))});
+  std::string warnings;
+  auto got = readAll(file(f), &warnings);
+  EXPECT_EQ(warnings, "");
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].dims, (std::vector<size_t>{1, static_cast<size_t>(n)}));
+  ASSERT_EQ(got[0].values.size(), static_cast<size_t>(n));
+  size_t wrong = 0;
+  for (int32_t k = 0; k < n; ++k) wrong += got[0].values[k] != k % 30011 - 15000;
+  EXPECT_EQ(wrong, 0u);
+  EXPECT_EQ(got[1].values, std::vector<double>{42});
+}
+
 // Big-endian files, small data elements, other classes and the function
 // workspace: what MATLAB and other writers produce besides plain doubles.
 TEST_F(MatRead, ClassesAndLayouts) {

@@ -105,6 +105,14 @@ TEST(QSafeFile, LinksDevicesAndReadOnlyTargetsBehaveLikeOpeningThem) {
   ASSERT_EQ(::lstat((cwd / "sub/dangling").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
 
+  // A loop of links is refused as opening it would be, and stays a loop.
+  ::symlink("loop-b", (cwd / "loop-a").c_str());
+  ::symlink("loop-a", (cwd / "loop-b").c_str());
+  EXPECT_FALSE(f.Open((cwd / "loop-a").c_str()));
+  EXPECT_EQ(f.Error(), ELOOP);
+  ASSERT_EQ(::lstat((cwd / "loop-a").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+
   // A device is written in place, never replaced by a regular file.
   ASSERT_TRUE(f.Open("/dev/null"));
   f.Write("x", 1);

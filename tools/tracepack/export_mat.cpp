@@ -6,6 +6,7 @@
 // table whose log could not be read leaves the target alone altogether. When
 // the import wrote the file already (PlanMatExport), it is only completed.
 // Fields too long for a level 5 variable switch the whole file to 7.3.
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -36,7 +37,9 @@ void LogFile::ExportMat(const char* matFileName) {
           recordCount, matFileName);
   MATFile* file = matOpen(matFileName, v73 ? "w7.3" : "w");
   if (!file) {
-    QWarning("LogFile:ExportMat(); can't open Matlab file");
+    int err = errno;
+    QWarning("LogFile:ExportMat(); can't open Matlab file '%s' (%s)", matFileName,
+             std::strerror(err));
     return;
   }
   for (int i = 0; i < fieldCount; ++i) {
@@ -47,11 +50,16 @@ void LogFile::ExportMat(const char* matFileName) {
     }
     if (recordCount > 0)
       std::memcpy(mxGetPr(array), columns[i], static_cast<size_t>(recordCount) * sizeof(double));
-    if (matPutVariable(file, names[i].CStr(), array) != 0)
-      QWarning("LogFile:ExportMat(); can't write variable '%s'", names[i].CStr());
+    if (matPutVariable(file, names[i].CStr(), array) != 0) {
+      int err = errno;
+      QWarning("LogFile:ExportMat(); can't write variable '%s' (%s)", names[i].CStr(),
+               std::strerror(err));
+    }
     mxDestroyArray(array);
   }
-  if (matClose(file) != 0)
-    QWarning("LogFile:ExportMat(); can't complete '%s', the file was left as it was",
-             matFileName);
+  if (matClose(file) != 0) {
+    int err = errno;
+    QWarning("LogFile:ExportMat(); can't complete '%s' (%s), the file was left as it was",
+             matFileName, std::strerror(err));
+  }
 }

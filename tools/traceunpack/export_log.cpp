@@ -179,7 +179,8 @@ void LogFile::ExportLog(const char* logFileName) {
   }
   QSafeFile target;
   if (!target.Open(logFileName)) {
-    QWarning("LogFile:ExportLog(); can't open %s for writing.", logFileName);
+    QWarning("LogFile:ExportLog(); can't open %s for writing (%s).", logFileName,
+             std::strerror(target.Error()));
     return;
   }
 
