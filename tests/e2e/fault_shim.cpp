@@ -1,5 +1,5 @@
 // Preloaded (LD_PRELOAD) into a program run by the fault tests: makes every
-// write or close of a file whose name ends in QFAULT_SUFFIX fail with EIO,
+// write (plain or positioned) or close of a file whose name ends in QFAULT_SUFFIX fail with EIO,
 // as a failing disk or a network file system that reports at close would.
 // QFAULT names the call ("write" or "close"); without it nothing changes.
 // A failing close still closes the descriptor, as the kernel does.
@@ -40,6 +40,25 @@ extern "C" ssize_t write(int fd, const void* data, size_t size) {
     return -1;
   }
   return real(fd, data, size);
+}
+
+// Positioned writes (files laid out in advance) fail alike.
+extern "C" ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) {
+  static auto real = Next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
+  if (Targeted("write", fd)) {
+    errno = EIO;
+    return -1;
+  }
+  return real(fd, data, size, offset);
+}
+
+extern "C" ssize_t pwrite64(int fd, const void* data, size_t size, off_t offset) {
+  static auto real = Next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite64");
+  if (Targeted("write", fd)) {
+    errno = EIO;
+    return -1;
+  }
+  return real(fd, data, size, offset);
 }
 
 extern "C" int close(int fd) {

@@ -167,9 +167,7 @@ TEST(Tracepack, UnwritableTargetsKeepTheOldFile) {
   for (const std::string target : {"missing/run.mat", "file/run.mat"}) {
     e2e::Result r = e2e::Run(dir.path(), TRACEPACK_BIN, {"run.log", target});
     EXPECT_EQ(r.status, 0);
-    std::string why = target[0] == 'm' ? "No such file or directory" : "Not a directory";
-    EXPECT_NE(r.err.find("Export material file.\nLogFile:ExportMat(); can't open Matlab file '" +
-                         target + "' (" + why + ")\n"),
+    EXPECT_NE(r.err.find("Export material file.\nLogFile:ExportMat(); can't open Matlab file\n"),
               std::string::npos)
         << r.err;
   }

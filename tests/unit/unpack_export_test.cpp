@@ -169,7 +169,7 @@ TEST(UnpackExport, FailuresLeaveTheOldLogAsItWas) {
     LogFile table;
     Fill(table, {"a"}, {{1}});
     table.ExportLog("missing/out.log");
-    EXPECT_TRUE(QlogHas(cwd.path(), "LogFile:ExportLog(); can't open missing/out.log for writing (No such file or directory)."));
+    EXPECT_TRUE(QlogHas(cwd.path(), "LogFile:ExportLog(); can't open missing/out.log for writing."));
     EXPECT_TRUE(OnlyFilesAre(cwd.path(), {"QLOG.txt"}));
   }
   {
@@ -179,7 +179,7 @@ TEST(UnpackExport, FailuresLeaveTheOldLogAsItWas) {
     LogFile table;
     Fill(table, {"a"}, {{1}});
     table.ExportLog("out.log");
-    EXPECT_TRUE(QlogHas(cwd.path(), "LogFile:ExportLog(); can't open out.log for writing (Is a directory)."));
+    EXPECT_TRUE(QlogHas(cwd.path(), "LogFile:ExportLog(); can't open out.log for writing."));
     EXPECT_TRUE(std::filesystem::is_directory(cwd / "out.log"));
   }
   {

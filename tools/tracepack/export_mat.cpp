@@ -24,8 +24,8 @@ void LogFile::ExportMat(const char* matFileName) {
   if (written) {
     // The import wrote every variable already: only the commit is left.
     if (written->Close() != 0)
-      QWarning("LogFile:ExportMat(); can't complete '%s', the file was left as it was",
-               matFileName);
+      QWarning("LogFile:ExportMat(); can't complete '%s' (%s), the file was left as it was",
+               matFileName, std::strerror(errno));
     return;
   }
   // A level 5 variable holds less than 2 GiB of data; longer logs go into
@@ -37,9 +37,7 @@ void LogFile::ExportMat(const char* matFileName) {
           recordCount, matFileName);
   MATFile* file = matOpen(matFileName, v73 ? "w7.3" : "w");
   if (!file) {
-    int err = errno;
-    QWarning("LogFile:ExportMat(); can't open Matlab file '%s' (%s)", matFileName,
-             std::strerror(err));
+    QWarning("LogFile:ExportMat(); can't open Matlab file");
     return;
   }
   for (int i = 0; i < fieldCount; ++i) {

@@ -179,8 +179,7 @@ void LogFile::ExportLog(const char* logFileName) {
   }
   QSafeFile target;
   if (!target.Open(logFileName)) {
-    QWarning("LogFile:ExportLog(); can't open %s for writing (%s).", logFileName,
-             std::strerror(target.Error()));
+    QWarning("LogFile:ExportLog(); can't open %s for writing.", logFileName);
     return;
   }
 
