@@ -78,23 +78,38 @@ inline int takeChunk(const char* p, uint64_t& mantissa) {
 inline const char* shortDecimal(const char* p, double* out) {
   bool negative = *p == '-';
   p += negative || *p == '+';
-  uint64_t mantissa = 0;
-  int digits = takeChunk(p, mantissa);
+  uint64_t head = load8(p);
+  int digits = leadingDigits(head);
   if (digits == 8) return nullptr;
   p += digits;
+  uint64_t mantissa = 0;
   int exponent = 0;
   if (*p == '.') {
     ++p;
-    int n = takeChunk(p, mantissa);
-    if (n == 8) {
-      p += 8;
+    uint64_t tail = load8(p);
+    int n = leadingDigits(tail);
+    if (n < 8 && digits + n <= 8) {
+      // Both runs of digits fit one word: the integer digits, then the
+      // fraction's, converted at once.
+      if (digits + n > 0) {
+        uint64_t integer = head & ((uint64_t{1} << (8 * digits)) - 1);
+        mantissa = digitsValue(integer | (tail << (8 * digits)), digits + n);
+      }
+    } else {
+      if (digits > 0) mantissa = digitsValue(head, digits);
       n = takeChunk(p, mantissa);
-      if (n == 8) return nullptr;
-      exponent = -8;
+      if (n == 8) {
+        p += 8;
+        n = takeChunk(p, mantissa);
+        if (n == 8) return nullptr;
+        exponent = -8;
+      }
     }
     p += n;
     exponent -= n;
     digits -= exponent;
+  } else if (digits > 0) {
+    mantissa = digitsValue(head, digits);
   }
   // More than 19 digits may have wrapped the mantissa; "0x" is hexadecimal.
   if (digits == 0 || digits > 19 || (*p | 0x20) == 'x') return nullptr;

@@ -44,6 +44,13 @@ void parseLine(const char* p, const char* end, const char* readable, int fieldCo
     const char* start = p;
     double value = 0.0;
     const char* number = QAtofFast(start, end, &value, readable);
+    if (number && number < end && *number == ' ') {
+      // The common case: a number and a space after it.
+      columns[j++][r] = value;
+      p = number + 1;
+      while (p < end && *p == ' ') ++p;
+      continue;
+    }
     const char* fieldEnd = number ? number : start;
     bool lineBreak = false;
     bool otherText = false;
