@@ -23,8 +23,6 @@ namespace {
 // unread rest has been moved to the front.
 constexpr size_t kReadBufferSize = 256 << 10;
 
-// A mapped file is let go of in steps of this many bytes behind the reader.
-constexpr uint64_t kReleaseStep = 4 << 20;
 constexpr uint64_t kPageMask = 4095;
 
 // A read of a mapped file past its end (the file shrank after it was
@@ -68,6 +66,7 @@ bool QDLMCursor::Start(const QDLMFile& file, uint64_t offset) {
   Start(-1, offset);
   map_ = file.Mapping();
   mapSize_ = file.MappingSize();
+  releaseStep_ = 0;
   released_ = offset & ~uint64_t{kPageMask};
   eof_ = false;
   return true;
@@ -105,13 +104,7 @@ bool QDLMCursor::readPiece() {
     pieceLength_ = take;
     pieceOffset_ = fileOffset_;
     fileOffset_ += take;
-    if (pieceOffset_ - released_ >= kReleaseStep) {
-      // The pages read so far leave this process (the file stays cached), so
-      // that reading a large log does not hold all of it at once.
-      uint64_t upTo = pieceOffset_ & ~uint64_t{kPageMask};
-      ::madvise(const_cast<char*>(map_) + released_, upTo - released_, MADV_DONTNEED);
-      released_ = upTo;
-    }
+    if (releaseStep_ != 0 && pieceOffset_ - released_ >= releaseStep_) ReleaseRead();
     return true;
   }
   for (;;) {
@@ -148,6 +141,14 @@ bool QDLMCursor::readPiece() {
     pos_ += take;
     return true;
   }
+}
+
+void QDLMCursor::ReleaseRead() {
+  if (!map_) return;
+  uint64_t upTo = pieceOffset_ & ~kPageMask;
+  if (upTo <= released_) return;
+  ::madvise(const_cast<char*>(map_) + released_, upTo - released_, MADV_DONTNEED);
+  released_ = upTo;
 }
 
 bool QDLMCursor::NextData() {
@@ -247,19 +248,28 @@ struct PartCount {
 
 // Counts the data pieces that start in [begin, end) (end 0: the end of the
 // file); begin must be a line start.
-void countPart(const QDLMFile* file, uint64_t begin, uint64_t end, PartCount* out) {
+// A part whose text takes more than keepPerPiece bytes a piece lets go of
+// what it has read, so that the pages held stay within what the table of
+// values will take.
+void countPart(const QDLMFile* file, uint64_t begin, uint64_t end, uint64_t keepPerPiece,
+               PartCount* out) {
   QDLMCursor cursor;
   cursor.Start(*file, begin);
   // Room for every mark the part can hold (a piece is one byte at least),
   // so that nothing is allocated while the mapping is read.
   uint64_t last = end != 0 ? end : file->MappingSize();
   if (file->Mapping() && last > begin) out->marks.reserve((last - begin) / QDLMFile::kCheckpointStride + 2);
+  uint64_t checked = begin;
   auto count = [&] {
     // Only line starts matter here, so the pieces are not searched for NULs.
     while (cursor.NextData()) {
       if (end != 0 && cursor.PieceOffset() >= end) break;
       if (out->pieces % QDLMFile::kCheckpointStride == 0) out->marks.push_back(cursor.PieceOffset());
       ++out->pieces;
+      if (cursor.PieceOffset() - checked >= QDLMCursor::kReleaseStep) {
+        checked = cursor.PieceOffset();
+        if (checked - begin > out->pieces * keepPerPiece) cursor.ReleaseRead();
+      }
     }
   };
   out->error = QDLMGuarded(count);
@@ -299,6 +309,11 @@ uint32_t QDLMFile::NoofRecs() {
     uint64_t start = lineStartFrom(fd_, size / parts * t);
     if (start > starts.back() && start < size) starts.push_back(start);
   }
+  // Each record will take 8 bytes a field in a table of values (which keeps
+  // kMappedFieldsAtMost fields); as long as its text takes no more, the
+  // pages read stay mapped for the value pass.
+  int fields = std::min(NoofFields(), kMappedFieldsAtMost);
+  uint64_t keepPerPiece = 8 * static_cast<uint64_t>(fields);
   std::vector<PartCount> counts(starts.size());
   std::vector<std::thread> workers;
   for (size_t t = 0; t < starts.size(); ++t) {
@@ -306,13 +321,13 @@ uint32_t QDLMFile::NoofRecs() {
     bool here = t + 1 == starts.size();
     if (!here) {
       try {
-        workers.emplace_back(countPart, this, starts[t], end, &counts[t]);
+        workers.emplace_back(countPart, this, starts[t], end, keepPerPiece, &counts[t]);
         continue;
       } catch (...) {
         // No thread to be had: count that part here.
       }
     }
-    countPart(this, starts[t], end, &counts[t]);
+    countPart(this, starts[t], end, keepPerPiece, &counts[t]);
   }
   for (std::thread& w : workers) w.join();
 

@@ -37,6 +37,12 @@ class QDLMCursor {
   const char* ReadableEnd() const {
     return map_ ? map_ + mapSize_ : buffer_.data() + buffer_.size();
   }
+  // Lets go of the mapped pages before the current piece (they stay in the
+  // file cache), so that a long read does not hold all of the file;
+  // ReleaseBehind does so by itself every kReleaseStep bytes from now on.
+  static constexpr uint64_t kReleaseStep = 4 << 20;
+  void ReleaseRead();
+  void ReleaseBehind() { releaseStep_ = kReleaseStep; }
   // File offset of the current piece.
   uint64_t PieceOffset() const { return pieceOffset_; }
   bool AtEnd() const { return eof_; }
@@ -51,6 +57,7 @@ class QDLMCursor {
   const char* map_ = nullptr;  // the mapped file, read in place
   uint64_t mapSize_ = 0;
   uint64_t released_ = 0;      // mapped pages before this offset were let go
+  uint64_t releaseStep_ = 0;
   uint64_t fileOffset_ = 0;   // file offset of buffer_[0], or of the next piece when mapped
   std::vector<char> buffer_;
   size_t pos_ = 0;
@@ -75,6 +82,9 @@ class QDLMFile {
   // NoofRecs remembers where records start, about every kCheckpointStride
   // records, so that the records can be read in parallel ranges.
   static constexpr uint32_t kCheckpointStride = 8192;
+  // The count keeps the pages of a log mapped while they take no more room
+  // than a table of 8-byte values of that many fields at most would.
+  static constexpr int kMappedFieldsAtMost = 100;
 
   explicit QDLMFile(const char* fileName);
   ~QDLMFile();

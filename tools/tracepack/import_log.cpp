@@ -90,7 +90,7 @@ void readRecords(QDLMCursor& cursor, int count, int fieldCount, double* const* c
   }
 }
 
-// A run of records one thread reads: from record first (at file offset
+// A run of records read in one go: from record first (at file offset
 // offset) up to record last.
 struct Range {
   uint64_t offset;
@@ -98,54 +98,50 @@ struct Range {
   int last;
 };
 
-// The records split at the reader's checkpoints into one range per thread,
-// each about as long as the others.
-std::vector<Range> splitRecords(const QDLMFile& reader, int recordCount) {
+// The records cut at the reader's checkpoints into blocks.
+std::vector<Range> recordBlocks(const QDLMFile& reader, int recordCount) {
   const std::vector<QDLMCheckpoint>& checkpoints = reader.Checkpoints();
-  std::vector<Range> ranges;
-  if (recordCount <= 0 || checkpoints.empty()) return ranges;
-  unsigned cores = std::thread::hardware_concurrency();
-  int threads = static_cast<int>(std::min(cores == 0 ? 1u : cores, 8u));
-  if (recordCount < 4 * static_cast<int>(QDLMFile::kCheckpointStride)) threads = 1;
-  size_t next = 0;
-  for (int t = 0; t < threads && next < checkpoints.size(); ++t) {
-    // The first checkpoint at or past this thread's share of the records.
-    uint64_t share = static_cast<uint64_t>(recordCount) * static_cast<uint64_t>(t + 1) /
-                     static_cast<uint64_t>(threads);
-    size_t stop = next + 1;
-    while (stop < checkpoints.size() && checkpoints[stop].record < share) ++stop;
-    if (checkpoints[next].record >= static_cast<uint64_t>(recordCount)) break;
-    int first = static_cast<int>(checkpoints[next].record);
-    uint64_t last = stop < checkpoints.size() ? checkpoints[stop].record : recordCount;
-    ranges.push_back({checkpoints[next].offset, first,
+  std::vector<Range> blocks;
+  for (size_t k = 0; k < checkpoints.size(); ++k) {
+    if (checkpoints[k].record >= static_cast<uint64_t>(recordCount)) break;
+    uint64_t last = k + 1 < checkpoints.size() ? checkpoints[k + 1].record : recordCount;
+    blocks.push_back({checkpoints[k].offset, static_cast<int>(checkpoints[k].record),
                       static_cast<int>(std::min<uint64_t>(last, recordCount))});
-    next = stop;
   }
-  if (!ranges.empty()) ranges.back().last = recordCount;
-  return ranges;
+  if (!blocks.empty()) blocks.back().last = recordCount;
+  return blocks;
 }
 
-// Runs work(range) for every range, each on a thread of its own (the last
-// one on this thread). Returns the first non-zero result (an errno).
+// Runs work(block, scratch) on every block, the blocks handed out in file
+// order to one thread per core (this one among them), so that a thread held
+// up by other work on the machine leaves its share to the others; each
+// thread has a scratch vector of its own. work returns 0, or non-zero to
+// stop the handing out: the first such result is returned.
 template <class Work>
-int runRanges(const std::vector<Range>& ranges, Work work) {
-  std::vector<int> results(ranges.size(), 0);
-  std::vector<std::thread> workers;
-  for (size_t t = 0; t < ranges.size(); ++t) {
-    if (t + 1 < ranges.size()) {
-      try {
-        workers.emplace_back([&, t] { results[t] = work(ranges[t]); });
-        continue;
-      } catch (...) {
-        // No thread to be had: read that range here instead.
-      }
+int runBlocks(const std::vector<Range>& blocks, Work work) {
+  std::atomic<size_t> next{0};
+  std::atomic<int> result{0};
+  auto loop = [&] {
+    std::vector<double> scratch;
+    for (size_t k; result.load() == 0 && (k = next.fetch_add(1)) < blocks.size();) {
+      int r = work(blocks[k], scratch);
+      int none = 0;
+      if (r != 0) result.compare_exchange_strong(none, r);
     }
-    results[t] = work(ranges[t]);
+  };
+  unsigned cores = std::thread::hardware_concurrency();
+  size_t threads = std::min<size_t>({cores == 0 ? 1 : cores, 8, blocks.size()});
+  std::vector<std::thread> workers;
+  for (size_t t = 1; t < threads; ++t) {
+    try {
+      workers.emplace_back(loop);
+    } catch (...) {
+      break;  // no thread to be had: fewer threads share the blocks
+    }
   }
+  loop();
   for (std::thread& w : workers) w.join();
-  for (int e : results)
-    if (e) return e;
-  return 0;
+  return result.load();
 }
 
 // The value pass into the table: every value lands in its own place, so
@@ -153,13 +149,15 @@ int runRanges(const std::vector<Range>& ranges, Work work) {
 // a read that failed, else 0.
 int readAllRecords(const QDLMFile& reader, int recordCount, int fieldCount,
                    double* const* columns) {
-  return runRanges(splitRecords(reader, recordCount), [&](const Range& range) {
-    std::vector<double*> rows(static_cast<size_t>(fieldCount));
-    for (int i = 0; i < fieldCount; ++i) rows[static_cast<size_t>(i)] = columns[i] + range.first;
+  return runBlocks(recordBlocks(reader, recordCount), [&](const Range& block, std::vector<double>&) {
+    double* rows[LogFile::kMaxFields];
+    for (int i = 0; i < fieldCount; ++i) rows[i] = columns[i] + block.first;
     QDLMCursor cursor;
-    cursor.Start(reader, range.offset);
-    auto read = [&] { readRecords(cursor, range.last - range.first, fieldCount, rows.data()); };
+    cursor.Start(reader, block.offset);
+    cursor.ReleaseBehind();  // the table holds the values now
+    auto read = [&] { readRecords(cursor, block.last - block.first, fieldCount, rows); };
     int error = QDLMGuarded(read);
+    cursor.ReleaseRead();
     return error ? error : cursor.Error();
   });
 }
@@ -170,35 +168,36 @@ int readAllRecords(const QDLMFile& reader, int recordCount, int fieldCount,
 // nothing), else 0 with *written false when a write failed.
 int writeAllRecords(const QDLMFile& reader, int recordCount, int fieldCount, MATRowFile& out,
                     bool* written) {
-  std::atomic<bool> writesOk{true};
-  int error = runRanges(splitRecords(reader, recordCount), [&](const Range& range) {
-    const size_t block = QDLMFile::kCheckpointStride;
-    std::vector<double> values;
-    std::vector<double*> rows(static_cast<size_t>(fieldCount));
+  // A log whose text is larger than its table lets go of what it has read.
+  uint64_t tableBytes = static_cast<uint64_t>(recordCount) * static_cast<uint64_t>(fieldCount) * 8;
+  bool release = reader.MappingSize() > tableBytes;
+  constexpr int kWriteFailed = -1;
+  int result = runBlocks(recordBlocks(reader, recordCount), [&](const Range& block,
+                                                                std::vector<double>& values) {
+    size_t rowsAtMost = QDLMFile::kCheckpointStride;
     try {
-      values.resize(block * static_cast<size_t>(fieldCount));
+      values.resize(rowsAtMost * static_cast<size_t>(fieldCount));
     } catch (...) {
-      writesOk = false;
-      return 0;
+      return kWriteFailed;
     }
-    for (int i = 0; i < fieldCount; ++i)
-      rows[static_cast<size_t>(i)] = values.data() + block * static_cast<size_t>(i);
+    double* rows[LogFile::kMaxFields];
+    for (int i = 0; i < fieldCount; ++i) rows[i] = values.data() + rowsAtMost * static_cast<size_t>(i);
+    int count = block.last - block.first;
+    if (count > static_cast<int>(rowsAtMost)) return kWriteFailed;  // checkpoints are closer
     QDLMCursor cursor;
-    cursor.Start(reader, range.offset);
-    for (int first = range.first; first < range.last && writesOk; first += static_cast<int>(block)) {
-      int count = std::min(range.last - first, static_cast<int>(block));
-      auto read = [&] { readRecords(cursor, count, fieldCount, rows.data()); };
-      if (int lost = QDLMGuarded(read)) return lost;
-      if (cursor.Error()) return cursor.Error();
-      for (int i = 0; i < fieldCount; ++i)
-        if (!out.Write(i, static_cast<size_t>(first), rows[static_cast<size_t>(i)],
-                       static_cast<size_t>(count)))
-          writesOk = false;
-    }
-    return cursor.Error();
+    cursor.Start(reader, block.offset);
+    if (release) cursor.ReleaseBehind();
+    auto read = [&] { readRecords(cursor, count, fieldCount, rows); };
+    if (int lost = QDLMGuarded(read)) return lost;
+    if (cursor.Error()) return cursor.Error();
+    if (release) cursor.ReleaseRead();
+    for (int i = 0; i < fieldCount; ++i)
+      if (!out.Write(i, static_cast<size_t>(block.first), rows[i], static_cast<size_t>(count)))
+        return kWriteFailed;
+    return 0;
   });
-  *written = writesOk;
-  return error;
+  *written = result != kWriteFailed;
+  return result == kWriteFailed ? 0 : result;
 }
 
 }  // namespace
