@@ -10,8 +10,8 @@
 #include <csetjmp>
 #include <csignal>
 #include <cstdint>
-#include <mutex>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "msg/qlog.h"
@@ -247,10 +247,9 @@ struct PartCount {
 };
 
 // Counts the data pieces that start in [begin, end) (end 0: the end of the
-// file); begin must be a line start.
-// A part whose text takes more than keepPerPiece bytes a piece lets go of
-// what it has read, so that the pages held stay within what the table of
-// values will take.
+// file); begin must be a line start. A part whose text takes more than
+// keepPerPiece bytes a piece lets go of what it has read, so that the pages
+// held stay within what the table of values will take.
 void countPart(const QDLMFile* file, uint64_t begin, uint64_t end, uint64_t keepPerPiece,
                PartCount* out) {
   QDLMCursor cursor;
