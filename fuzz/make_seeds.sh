@@ -3,6 +3,7 @@
 # per harness). MAT seeds come from the layer's own writers (fuzz_seedgen,
 # built in the fuzz build), log seeds from bench/genlog.py plus a few edge
 # cases of the log format, expression and options seeds are written here.
+# Inputs that once made a harness fail live in fuzz/regress/ and stay.
 #   fuzz/make_seeds.sh [BUILD_DIR]     (default: build-fuzz)
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)

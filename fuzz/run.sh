@@ -31,6 +31,8 @@ for spec in log:log:20000 mat:mat:8192 eval:eval:512 options:options:1024; do
   dir=$work/$name
   mkdir -p "$dir/corpus" "$dir/artifacts"
   cp "$src/fuzz/corpus/$corpus/"* "$dir/corpus/"
+  # Inputs that once failed are replayed first with the seeds.
+  if [ -d "$src/fuzz/regress/$corpus" ]; then cp "$src/fuzz/regress/$corpus/"* "$dir/corpus/"; fi
   t0=$(date +%s)
   rc=0
   (cd "$dir" && TMPDIR=$dir "$build/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=10 \

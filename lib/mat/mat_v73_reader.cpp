@@ -289,7 +289,7 @@ mxArray* V73Reader::Next(const char**) {
 
 }  // namespace
 
-MATFile* OpenV73Reader(const std::string& path, int fd, uint64_t size) {
+MATFile* OpenV73ReaderInProcess(const std::string& path, int fd, uint64_t size) {
   auto* r = new V73Reader(path, fd, size);
   if (!r->Open()) {
     delete r;

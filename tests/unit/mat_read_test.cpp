@@ -75,7 +75,7 @@ Bytes header(bool big = false, uint64_t subsys = 0) {
 
 // One miMATRIX element: class, dims, name, real data of storage type `type`.
 Bytes matrix(uint32_t cls, std::vector<int32_t> dims, const std::string& name, uint32_t type, const Bytes& data,
-             bool big = false, uint32_t flags = 0) {
+             bool big = false, uint32_t flags = 0, const Bytes& tail = {}) {
   Bytes body;
   put32(body, 6, big);
   put32(body, 8, big);
@@ -93,6 +93,7 @@ Bytes matrix(uint32_t cls, std::vector<int32_t> dims, const std::string& name, u
   put32(body, static_cast<uint32_t>(data.size()), big);
   body.insert(body.end(), data.begin(), data.end());
   pad8(body);
+  body.insert(body.end(), tail.begin(), tail.end());
   Bytes e;
   put32(e, 14, big);
   put32(e, static_cast<uint32_t>(body.size()), big);
@@ -278,6 +279,10 @@ TEST_F(MatRead, ClaimsBeyondTheFileAreDamage) {
   v4wrap.insert(v4wrap.end(), {'w', 0});
   // A cell array of 20 million elements in a few dozen bytes.
   Bytes cell = cat({header(), good, matrix(1, {1, 20000000}, "c", 9, doubles({}))});
+  // And a struct of as many elements, its one field given once: the field
+  // name length, then the names ("a"), then one field.
+  Bytes structTail = cat({Bytes{1, 0, 0, 0, 2, 0, 0, 0, 'a', 0, 0, 0, 0, 0, 0, 0}, good});
+  Bytes structs = cat({header(), good, matrix(2, {1, 20000000}, "s", 5, Bytes{2, 0, 0, 0}, false, 0, structTail)});
 
   struct Case {
     const char* what;
@@ -293,6 +298,7 @@ TEST_F(MatRead, ClaimsBeyondTheFileAreDamage) {
       {"negative dimension", &negative, 1, "negative"},
       {"level 4 size wrapping", &v4wrap, 0, "needs"},
       {"cell elements", &cell, 1, "claims 20000000 elements"},
+      {"struct elements", &structs, 1, "claims 20000000 elements of 1 fields"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -303,6 +309,17 @@ TEST_F(MatRead, ClaimsBeyondTheFileAreDamage) {
     EXPECT_NE(warnings.find(c.says), std::string::npos) << warnings;
     EXPECT_EQ(warnings.find("too large"), std::string::npos) << warnings;
   }
+}
+
+// The HDF5 library frees a wild pointer on this file (found by fuzz_mat):
+// the 7.3 reader's child process dies, the caller gets damage reported.
+TEST_F(MatRead, Hdf5LibraryCrashIsDamage) {
+  std::string warnings;
+  bool opened = true;
+  auto got = readAll(TRACE_SOURCE_DIR "/fuzz/regress/mat/crash-hdf5-link-names.mat", &warnings, &opened);
+  EXPECT_FALSE(opened);
+  EXPECT_TRUE(got.empty());
+  EXPECT_NE(warnings.find("damaged: the HDF5 library failed opening it (signal "), std::string::npos) << warnings;
 }
 
 // A compressed element must inflate to exactly its variable and end its
