@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "msg/qlog.h"
@@ -21,33 +23,53 @@ ReaderBase::~ReaderBase() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+namespace {
+
+void (*reportSink)(const char* text) = nullptr;
+
+}  // namespace
+
+void SetReportSink(void (*sink)(const char* text)) { reportSink = sink; }
+
+void ReaderBase::report(const char* format, ...) {
+  char text[QLOG_BUFSIZE];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (reportSink)
+    reportSink(text);
+  else
+    QWarning("%s", text);
+}
+
 void ReaderBase::damaged(uint64_t at, const std::string& why) {
-  QWarning("matGetNextVariable(); '%s' damaged at byte %" PRIu64 " (variable %d): %s", path_.c_str(), at,
-           index_ + 1, why.c_str());
+  report("matGetNextVariable(); '%s' damaged at byte %" PRIu64 " (variable %d): %s", path_.c_str(), at,
+         index_ + 1, why.c_str());
   done_ = true;
 }
 
 void ReaderBase::damagedInflated(uint64_t at, uint64_t inflated, const std::string& why) {
-  QWarning("matGetNextVariable(); '%s' damaged at byte %" PRIu64
-           " (variable %d, byte %" PRIu64 " of its inflated data): %s",
-           path_.c_str(), at, index_ + 1, inflated, why.c_str());
+  report("matGetNextVariable(); '%s' damaged at byte %" PRIu64
+         " (variable %d, byte %" PRIu64 " of its inflated data): %s",
+         path_.c_str(), at, index_ + 1, inflated, why.c_str());
   done_ = true;
 }
 
 void ReaderBase::damagedVariable(const std::string& name, const std::string& why) {
-  QWarning("matGetNextVariable(); '%s' damaged in variable %d ('%s'): %s", path_.c_str(), index_ + 1, name.c_str(),
-           why.c_str());
+  report("matGetNextVariable(); '%s' damaged in variable %d ('%s'): %s", path_.c_str(), index_ + 1, name.c_str(),
+         why.c_str());
   done_ = true;
 }
 
 void ReaderBase::noNumbers(const std::string& name, const char* cls, size_t count) {
-  QWarning("matGetNextVariable(); '%s': variable '%s' holds no numbers (%s); read as %zu NaN",
-           path_.c_str(), name.c_str(), cls, count);
+  report("matGetNextVariable(); '%s': variable '%s' holds no numbers (%s); read as %zu NaN", path_.c_str(),
+         name.c_str(), cls, count);
 }
 
 void ReaderBase::tooLarge(const std::string& name, const std::vector<mwSize>& dims) {
-  QWarning("matGetNextVariable(); '%s': variable '%s' (%s) is too large to read into memory; skipped",
-           path_.c_str(), name.c_str(), dimsText(dims).c_str());
+  report("matGetNextVariable(); '%s': variable '%s' (%s) is too large to read into memory; skipped",
+         path_.c_str(), name.c_str(), dimsText(dims).c_str());
 }
 
 std::string ReaderBase::dimsText(const std::vector<mwSize>& dims) {

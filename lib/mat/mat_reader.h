@@ -27,6 +27,8 @@ class ReaderBase : public MATFile {
   void noNumbers(const std::string& name, const char* cls, size_t count);
   void tooLarge(const std::string& name, const std::vector<mwSize>& dims);
   static std::string dimsText(const std::vector<mwSize>& dims);
+  // Every report above goes out here: as a QWarning, or to the sink set.
+  static void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
   std::string path_;
   int fd_;
@@ -38,7 +40,15 @@ class ReaderBase : public MATFile {
 
 MATFile* OpenV4Reader(const std::string& path, int fd, uint64_t size);
 MATFile* OpenV5Reader(const std::string& path, int fd, uint64_t size, const unsigned char* header);
-// Takes over fd only to close it: HDF5 opens the file by name.
+// Takes over fd only to close it: HDF5 opens the file by name. The HDF5
+// library does not survive every damaged file, so OpenV73Reader runs the
+// reader (OpenV73ReaderInProcess) in a child process and passes on what it
+// gives; a child that dies is reported as damage.
 MATFile* OpenV73Reader(const std::string& path, int fd, uint64_t size);
+MATFile* OpenV73ReaderInProcess(const std::string& path, int fd, uint64_t size);
+
+// Sends the readers' reports to sink instead of QWarning (null: QWarning
+// again); the 7.3 reader's child process passes them to its parent so.
+void SetReportSink(void (*sink)(const char* text));
 
 }  // namespace matlayer

@@ -267,6 +267,27 @@ Outcome MatrixParser::Parse(mxArray** out, std::string* name) {
          std::to_string(left_) + " bytes are left in the variable");
     return Outcome::kDamaged;
   }
+  // Likewise every field of every element of a struct or object (after the
+  // object's class name, the longest field name and the names themselves).
+  // Only a struct without fields holds its elements in no bytes at all.
+  if (cls == kStruct || cls == kObject) {
+    std::vector<unsigned char> names;
+    std::vector<int64_t> nameLength;
+    if (cls == kObject && (!readSub(&s, "class name") || !subBytes(s, &names))) return Outcome::kDamaged;
+    if (!readSub(&s, "field name length") || !readInts(s, "field name length", &nameLength))
+      return Outcome::kDamaged;
+    if (nameLength.size() != 1 || nameLength[0] <= 0) {
+      fail("the field name length is malformed");
+      return Outcome::kDamaged;
+    }
+    if (!readSub(&s, "field names") || !subBytes(s, &names)) return Outcome::kDamaged;
+    uint64_t fields = names.size() / static_cast<uint64_t>(nameLength[0]);
+    if (fields > 0 && count > left_ / 8 / fields) {
+      fail("the " + std::string(noNumberClass) + " claims " + std::to_string(count) + " elements of " +
+           std::to_string(fields) + " fields, only " + std::to_string(left_) + " bytes are left in the variable");
+      return Outcome::kDamaged;
+    }
+  }
   return nan(count, out);
 }
 

@@ -5,6 +5,8 @@
 #include <hdf5.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -57,6 +59,30 @@ bool uintAttribute(hid_t obj, const char* attrName, unsigned long long* value) {
   Closer space{H5Aget_space(attr.id), H5Sclose};
   if (attr.id < 0 || H5Sget_simple_extent_npoints(space.id) != 1) return false;
   return H5Aread(attr.id, H5T_NATIVE_ULLONG, value) >= 0;
+}
+
+// HDF5 sizes its buffers by what the file states, before it reads any data:
+// the conversion buffers by the element size, a chunk buffer by the chunk's
+// dimensions. No number of a MAT-file takes more than 16 bytes (a complex
+// double), and a chunk far larger than its dataset (a megabyte is always
+// allowed) is a claim to refuse, not data.
+bool sizesFit(hid_t ds, uint64_t count) {
+  Closer type{H5Dget_type(ds), H5Tclose};
+  Closer dcpl{H5Dget_create_plist(ds), H5Pclose};
+  if (type.id < 0 || dcpl.id < 0) return false;
+  uint64_t size = H5Tget_size(type.id);
+  if (size == 0 || size > 16) return false;
+  if (H5Pget_layout(dcpl.id) != H5D_CHUNKED) return true;
+  hsize_t chunk[H5S_MAX_RANK];
+  int rank = H5Pget_chunk(dcpl.id, H5S_MAX_RANK, chunk);
+  if (rank < 0) return false;
+  uint64_t data = count > UINT64_MAX / size ? UINT64_MAX : count * size;
+  uint64_t bytes = size;
+  for (int i = 0; i < rank; ++i) {
+    if (chunk[i] && bytes > UINT64_MAX / chunk[i]) return false;
+    bytes *= chunk[i];
+  }
+  return bytes <= std::max<uint64_t>(data, uint64_t{1} << 20);
 }
 
 bool isNumericClass(const std::string& cls) {
@@ -143,6 +169,7 @@ mxArray* V73Reader::nan(const std::string& name, std::vector<mwSize> dims, const
 
 bool V73Reader::readDoubles(hid_t ds, double* dst, size_t count) {
   if (count == 0) return true;
+  if (!sizesFit(ds, count)) return false;
   Closer type{H5Dget_type(ds), H5Tclose};
   if (type.id < 0) return false;
   H5T_class_t tc = H5Tget_class(type.id);
@@ -176,7 +203,7 @@ mxArray* V73Reader::dataset(hid_t ds, const std::string& name) {
   if (uintAttribute(ds, "MATLAB_empty", &empty) && empty) {
     // An empty array stores its dimensions as its data.
     std::vector<unsigned long long> stored(rank == 1 ? h5dims[0] : 0);
-    if (stored.size() < 2 || stored.size() > 64 ||
+    if (stored.size() < 2 || stored.size() > 64 || !sizesFit(ds, stored.size()) ||
         H5Dread(ds, H5T_NATIVE_ULLONG, H5S_ALL, H5S_ALL, H5P_DEFAULT, stored.data()) < 0)
       stored = {0, 0};
     dims.assign(stored.begin(), stored.end());
@@ -217,7 +244,7 @@ mxArray* V73Reader::group(hid_t g, const std::string& name) {
     hssize_t n = space.id >= 0 ? H5Sget_simple_extent_npoints(space.id) : -1;
     if (n < 0 || static_cast<uint64_t>(n) > size_) return false;
     out->resize(static_cast<size_t>(n));
-    return n == 0 || H5Dread(ds.id, H5T_NATIVE_ULLONG, H5S_ALL, H5S_ALL, H5P_DEFAULT, out->data()) >= 0;
+    return n == 0 || (sizesFit(ds.id, static_cast<uint64_t>(n)) && H5Dread(ds.id, H5T_NATIVE_ULLONG, H5S_ALL, H5S_ALL, H5P_DEFAULT, out->data()) >= 0);
   };
   std::vector<unsigned long long> jc, ir;
   if (!readIndex("jc", &jc) || !readIndex("ir", &ir) || jc.empty() || jc[0] != 0) {
@@ -289,7 +316,7 @@ mxArray* V73Reader::Next(const char**) {
 
 }  // namespace
 
-MATFile* OpenV73Reader(const std::string& path, int fd, uint64_t size) {
+MATFile* OpenV73ReaderInProcess(const std::string& path, int fd, uint64_t size) {
   auto* r = new V73Reader(path, fd, size);
   if (!r->Open()) {
     delete r;

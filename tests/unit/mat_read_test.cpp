@@ -5,6 +5,7 @@
 // tests lower the memory limit: a claim that reached an allocation would
 // show up as "too large" instead of "damaged").
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -75,7 +76,7 @@ Bytes header(bool big = false, uint64_t subsys = 0) {
 
 // One miMATRIX element: class, dims, name, real data of storage type `type`.
 Bytes matrix(uint32_t cls, std::vector<int32_t> dims, const std::string& name, uint32_t type, const Bytes& data,
-             bool big = false, uint32_t flags = 0) {
+             bool big = false, uint32_t flags = 0, const Bytes& tail = {}) {
   Bytes body;
   put32(body, 6, big);
   put32(body, 8, big);
@@ -93,6 +94,7 @@ Bytes matrix(uint32_t cls, std::vector<int32_t> dims, const std::string& name, u
   put32(body, static_cast<uint32_t>(data.size()), big);
   body.insert(body.end(), data.begin(), data.end());
   pad8(body);
+  body.insert(body.end(), tail.begin(), tail.end());
   Bytes e;
   put32(e, 14, big);
   put32(e, static_cast<uint32_t>(body.size()), big);
@@ -278,6 +280,10 @@ TEST_F(MatRead, ClaimsBeyondTheFileAreDamage) {
   v4wrap.insert(v4wrap.end(), {'w', 0});
   // A cell array of 20 million elements in a few dozen bytes.
   Bytes cell = cat({header(), good, matrix(1, {1, 20000000}, "c", 9, doubles({}))});
+  // And a struct of as many elements, its one field given once: the field
+  // name length, then the names ("a"), then one field.
+  Bytes structTail = cat({Bytes{1, 0, 0, 0, 2, 0, 0, 0, 'a', 0, 0, 0, 0, 0, 0, 0}, good});
+  Bytes structs = cat({header(), good, matrix(2, {1, 20000000}, "s", 5, Bytes{2, 0, 0, 0}, false, 0, structTail)});
 
   struct Case {
     const char* what;
@@ -293,6 +299,7 @@ TEST_F(MatRead, ClaimsBeyondTheFileAreDamage) {
       {"negative dimension", &negative, 1, "negative"},
       {"level 4 size wrapping", &v4wrap, 0, "needs"},
       {"cell elements", &cell, 1, "claims 20000000 elements"},
+      {"struct elements", &structs, 1, "claims 20000000 elements of 1 fields"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -303,6 +310,36 @@ TEST_F(MatRead, ClaimsBeyondTheFileAreDamage) {
     EXPECT_NE(warnings.find(c.says), std::string::npos) << warnings;
     EXPECT_EQ(warnings.find("too large"), std::string::npos) << warnings;
   }
+}
+
+// 7.3 files fuzz_mat found: the HDF5 library frees a wild pointer on the
+// first (the 7.3 reader's child process dies); on the second it would
+// allocate and fill 4 GB for an element size the file claims. Either is
+// damage, the variables before it are kept, and the child stays small.
+TEST_F(MatRead, Hdf5LibraryFailuresAreDamage) {
+  struct Case {
+    const char* file;
+    bool opens;
+    std::vector<std::string> names;
+    const char* says;
+  } cases[] = {
+      {"crash-hdf5-link-names.mat", false, {}, "damaged: the HDF5 library failed opening it (signal "},
+      {"oom-hdf5-element-size.mat", true, {"time", "speed"}, "damaged in variable 3 ('gear')"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::string warnings;
+    bool opened = !c.opens;
+    auto got = readAll(std::string(TRACE_SOURCE_DIR "/fuzz/regress/mat/") + c.file, &warnings, &opened);
+    EXPECT_EQ(opened, c.opens);
+    std::vector<std::string> names;
+    for (const Var& v : got) names.push_back(v.name);
+    EXPECT_EQ(names, c.names);
+    EXPECT_NE(warnings.find(c.says), std::string::npos) << warnings;
+  }
+  struct rusage children;
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &children), 0);
+  EXPECT_LT(children.ru_maxrss, 1L << 20) << "kilobytes";
 }
 
 // A compressed element must inflate to exactly its variable and end its

@@ -1,0 +1,241 @@
+// The 7.3 reader in a child process. The HDF5 library trusts the structures
+// of the files it opens: a damaged file can make it follow or free wild
+// pointers (fuzzing found such files within seconds). So the reading runs
+// in a forked child that streams each variable through a pipe, and the
+// parent hands them on as they come. A child that dies (a signal, or a
+// stream cut short) is reported as damage; the variables before it stay
+// converted, as with damage the other readers find.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mat/mat_reader.h"
+#include "msg/qlog.h"
+
+// Present only in sanitizer builds: the child clears it so that a fault the
+// sanitizer catches inside the HDF5 library ends the child and nothing else.
+extern "C" void __sanitizer_set_death_callback(void (*callback)(void)) __attribute__((weak));
+
+namespace matlayer {
+
+namespace {
+
+enum Record : uint32_t { kOpened = 1, kOpenFailed, kArray, kReport, kEnd };
+
+bool writeAll(int fd, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = ::write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool readAll(int fd, void* data, size_t size) {
+  char* p = static_cast<char*>(data);
+  while (size > 0) {
+    ssize_t n = ::read(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+template <class T>
+bool put(int fd, T value) {
+  return writeAll(fd, &value, sizeof value);
+}
+
+int childOut = -1;
+
+void sendReport(const char* text) {
+  uint32_t length = static_cast<uint32_t>(std::strlen(text));
+  if (!put(childOut, kReport) || !put(childOut, length) || !writeAll(childOut, text, length)) ::_exit(0);
+}
+
+// Reads the whole file and streams it to out; never returns. _exit skips
+// the parent's exit handlers and stdio buffers, which are not the child's.
+[[noreturn]] void runChild(const std::string& path, int fd, uint64_t size, int out) {
+  // Die by the signal itself rather than in a handler inherited from the
+  // parent (a sanitizer's or a fuzzer's would take the fault for its own).
+  for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) ::signal(sig, SIG_DFL);
+  ::signal(SIGPIPE, SIG_IGN);
+  if (__sanitizer_set_death_callback) __sanitizer_set_death_callback(nullptr);
+  childOut = out;
+  SetReportSink(sendReport);
+  std::unique_ptr<MATFile> reader(OpenV73ReaderInProcess(path, fd, size));
+  if (!reader) {
+    put(out, kOpenFailed);
+    ::_exit(0);
+  }
+  if (!put(out, kOpened) || !put(out, static_cast<int64_t>(reader->CountRemaining()))) ::_exit(0);
+  const char* name = nullptr;
+  while (mxArray* raw = reader->Next(&name)) {
+    std::unique_ptr<mxArray> a(raw);
+    uint32_t nameLength = static_cast<uint32_t>(a->name.size());
+    uint32_t rank = static_cast<uint32_t>(a->dims.size());
+    bool ok = put(out, kArray) && put(out, static_cast<int64_t>(reader->CountRemaining())) &&
+              put(out, nameLength) && writeAll(out, a->name.data(), nameLength) && put(out, rank) &&
+              writeAll(out, a->dims.data(), rank * sizeof(mwSize)) &&
+              writeAll(out, a->pr, a->count * sizeof(double));
+    if (!ok) ::_exit(0);
+  }
+  put(out, kEnd);
+  ::_exit(0);
+}
+
+class V73ChildReader final : public ReaderBase {
+ public:
+  V73ChildReader(const std::string& path, int fd, uint64_t size) : ReaderBase(path, fd, size) {}
+  ~V73ChildReader() override {
+    if (in_ >= 0) ::close(in_);
+    // A child still reading is not waited for: its variables are not wanted.
+    if (child_ > 0) {
+      ::kill(child_, SIGKILL);
+      reap();
+    }
+  }
+
+  // Starts the child; false (reported) when it cannot start, fails on the
+  // file's first structures or finds no HDF5 file it can open.
+  bool Open() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+      report("matOpen(); can't read '%s': no pipe to the reader process (%s)", path_.c_str(), std::strerror(errno));
+      return false;
+    }
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(fds[0]);
+      runChild(path_, fd_, size_, fds[1]);
+    }
+    ::close(fds[1]);
+    if (pid < 0) {
+      report("matOpen(); can't read '%s': no reader process (%s)", path_.c_str(), std::strerror(errno));
+      ::close(fds[0]);
+      return false;
+    }
+    child_ = pid;
+    in_ = fds[0];
+    uint32_t kind = 0;
+    if (!readAll(in_, &kind, sizeof kind)) {
+      report("matOpen(); '%s' damaged: the HDF5 library failed opening it (%s)", path_.c_str(),
+             childEnd().c_str());
+      return false;
+    }
+    return kind == kOpened && readAll(in_, &remaining_, sizeof remaining_);
+  }
+
+  long CountRemaining() override { return done_ ? 0 : static_cast<long>(remaining_); }
+
+  mxArray* Next(const char**) override {
+    while (!done_) {
+      uint32_t kind = 0;
+      if (!readAll(in_, &kind, sizeof kind)) return failed();
+      if (kind == kEnd) {
+        done_ = true;
+        break;
+      }
+      if (kind == kReport) {
+        uint32_t length = 0;
+        if (!readAll(in_, &length, sizeof length) || length >= QLOG_BUFSIZE) return failed();
+        std::string text(length, '\0');
+        if (!readAll(in_, text.data(), length)) return failed();
+        report("%s", text.c_str());
+        continue;
+      }
+      if (kind != kArray) return failed();
+      return array();
+    }
+    return nullptr;
+  }
+
+ private:
+  mxArray* array() {
+    uint32_t nameLength = 0, rank = 0;
+    std::string name;
+    std::vector<mwSize> dims;
+    if (!readAll(in_, &remaining_, sizeof remaining_) || !readAll(in_, &nameLength, sizeof nameLength) ||
+        nameLength > (1u << 20))
+      return failed();
+    name.resize(nameLength);
+    if (!readAll(in_, name.data(), nameLength) || !readAll(in_, &rank, sizeof rank) || rank > 64) return failed();
+    dims.resize(rank);
+    if (!readAll(in_, dims.data(), rank * sizeof(mwSize))) return failed();
+    mxArray* a = NewArray(dims, false, false, true);
+    if (!a) {
+      // The child could hold it, this process cannot: skip its values.
+      size_t count = 0;
+      CountOf(dims, &count);
+      char scratch[65536];
+      for (uint64_t left = uint64_t{count} * sizeof(double); left > 0;) {
+        size_t n = left < sizeof scratch ? static_cast<size_t>(left) : sizeof scratch;
+        if (!readAll(in_, scratch, n)) return failed();
+        left -= n;
+      }
+      tooLarge(name, dims);
+      return Next(nullptr);
+    }
+    std::unique_ptr<mxArray> hold(a);
+    if (!readAll(in_, a->pr, a->count * sizeof(double))) return failed();
+    a->name = std::move(name);
+    ++index_;
+    return hold.release();
+  }
+
+  mxArray* failed() {
+    report("matGetNextVariable(); '%s' damaged in variable %d: the HDF5 library failed reading it (%s)",
+           path_.c_str(), index_ + 1, childEnd().c_str());
+    done_ = true;
+    return nullptr;
+  }
+
+  // How the child ended, once the stream broke off.
+  std::string childEnd() {
+    if (in_ >= 0) ::close(in_);
+    in_ = -1;
+    int status = reap();
+    if (status >= 0 && WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
+    if (status >= 0 && WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+    return "reader process lost";
+  }
+
+  int reap() {
+    int status = -1;
+    while (child_ > 0 && ::waitpid(child_, &status, 0) < 0 && errno == EINTR) {
+    }
+    child_ = -1;
+    return status;
+  }
+
+  pid_t child_ = -1;
+  int in_ = -1;
+  int64_t remaining_ = 0;
+};
+
+}  // namespace
+
+MATFile* OpenV73Reader(const std::string& path, int fd, uint64_t size) {
+  auto* r = new V73ChildReader(path, fd, size);
+  if (!r->Open()) {
+    delete r;
+    return nullptr;
+  }
+  return r;
+}
+
+}  // namespace matlayer
