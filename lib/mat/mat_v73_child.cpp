@@ -7,6 +7,7 @@
 // converted, as with damage the other readers find.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,6 +75,11 @@ void sendReport(const char* text) {
   // parent (a sanitizer's or a fuzzer's would take the fault for its own).
   for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) ::signal(sig, SIG_DFL);
   ::signal(SIGPIPE, SIG_IGN);
+  // A library caught in an endless loop by a damaged file is stopped after
+  // ten minutes of processor time (reading gigabytes takes seconds); the
+  // parent then reports the file as damaged instead of waiting forever.
+  struct rlimit cpu = {600, 610};
+  ::setrlimit(RLIMIT_CPU, &cpu);
   if (__sanitizer_set_death_callback) __sanitizer_set_death_callback(nullptr);
   childOut = out;
   SetReportSink(sendReport);
