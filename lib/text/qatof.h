@@ -75,7 +75,7 @@ inline int takeChunk(const char* p, uint64_t& mantissa) {
 // The shapes most log values take, without loops: a sign, up to 7 integer
 // digits, up to 15 fraction digits, a short exponent. Null for everything
 // else (LongDecimal then has its turn). Needs kShortRoom characters of text.
-inline const char* shortDecimal(const char* p, double* out) {
+__attribute__((always_inline)) inline const char* shortDecimal(const char* p, double* out) {
   bool negative = *p == '-';
   p += negative || *p == '+';
   uint64_t head = load8(p);
