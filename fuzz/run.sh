@@ -23,9 +23,9 @@ total_runs=0
 start=$(date +%s)
 # harness, corpus, longest input: logs long enough for a line over 10239
 # characters, MAT-files for a grown 7.3 seed, short expressions.
-for spec in log:log:20000 mat:mat:8192 eval:eval:512 options:options:1024; do
-  name=${spec%%:*}
-  rest=${spec#*:}
+for entry in log:log:20000 mat:mat:8192 eval:eval:512 options:options:1024; do
+  name=${entry%%:*}
+  rest=${entry#*:}
   corpus=${rest%%:*}
   maxlen=${rest#*:}
   dir=$work/$name
