@@ -76,9 +76,11 @@ void sendReport(const char* text) {
   for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) ::signal(sig, SIG_DFL);
   ::signal(SIGPIPE, SIG_IGN);
   // A library caught in an endless loop by a damaged file is stopped after
-  // ten minutes of processor time (reading gigabytes takes seconds); the
-  // parent then reports the file as damaged instead of waiting forever.
-  struct rlimit cpu = {600, 610};
+  // ten minutes of processor time and a minute more per gigabyte (reading
+  // gigabytes takes seconds); the parent then reports the file as damaged
+  // instead of waiting forever.
+  rlim_t seconds = 600 + static_cast<rlim_t>(size >> 30) * 60;
+  struct rlimit cpu = {seconds, seconds + 10};
   ::setrlimit(RLIMIT_CPU, &cpu);
   if (__sanitizer_set_death_callback) __sanitizer_set_death_callback(nullptr);
   childOut = out;

@@ -67,7 +67,13 @@ void rotateLog(int fd) {
   char logName[256];
   std::snprintf(oldName, sizeof oldName, "%s", QExpandFilename("QLOG_OLD.txt"));
   std::snprintf(logName, sizeof logName, "%s", QExpandFilename("QLOG.txt"));
-  (void)::flock(fd, LOCK_EX);
+  // A lock held elsewhere means another process is rotating right now (or
+  // something else holds the log): this message is appended instead of
+  // waiting for it.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return;
+  }
   struct stat held, named;
   bool stillFull = ::fstat(fd, &held) == 0 && ::stat(logName, &named) == 0 &&
                    held.st_dev == named.st_dev && held.st_ino == named.st_ino &&

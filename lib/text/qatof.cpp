@@ -29,11 +29,6 @@ double slowPath(const char* text, size_t length) {
   return v;
 }
 
-
-
-
-
-
 // Appends the run of digits at p to mantissa, 8 at a time where the text
 // allows; false when the digits would pass 19 in all.
 bool takeDigits(const char*& p, const char* end, uint64_t& mantissa, int& digits) {
@@ -99,7 +94,6 @@ const char* fastDecimal(const char* p, const char* end, bool negative, double* o
   *out = negative ? -value : value;
   return p;
 }
-
 
 }  // namespace
 

@@ -23,7 +23,13 @@ namespace {
 // unread rest has been moved to the front.
 constexpr size_t kReadBufferSize = 256 << 10;
 
-constexpr uint64_t kPageMask = 4095;
+uint64_t pageMask() {
+  static const uint64_t mask = [] {
+    long size = ::sysconf(_SC_PAGESIZE);
+    return static_cast<uint64_t>(size > 0 ? size : 4096) - 1;
+  }();
+  return mask;
+}
 
 // A read of a mapped file past its end (the file shrank after it was
 // mapped) raises SIGBUS. Inside QDLMGuarded that read jumps back to the
@@ -33,7 +39,10 @@ thread_local sigjmp_buf* busJump = nullptr;
 struct sigaction previousBus;
 
 void onBus(int signal, siginfo_t* info, void* context) {
-  if (busJump) siglongjmp(*busJump, 1);
+  // Only a fault of this thread's own read counts; a SIGBUS sent by another
+  // process (si_code <= 0) is left to the disposition it had before.
+  bool fault = info && info->si_code > 0;
+  if (busJump && fault) siglongjmp(*busJump, 1);
   if (previousBus.sa_flags & SA_SIGINFO) {
     if (previousBus.sa_sigaction) {
       previousBus.sa_sigaction(signal, info, context);
@@ -44,8 +53,9 @@ void onBus(int signal, siginfo_t* info, void* context) {
     return;
   }
   // The default: returning runs the faulting read again, which now ends
-  // the process as it would have without us.
+  // the process as it would have without us; a sent signal is sent again.
   ::sigaction(SIGBUS, &previousBus, nullptr);
+  if (!fault) ::raise(SIGBUS);
 }
 
 void installBusGuard() {
@@ -54,6 +64,8 @@ void installBusGuard() {
     struct sigaction action = {};
     action.sa_sigaction = onBus;
     action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    struct sigaction current = {};
+    if (::sigaction(SIGBUS, nullptr, &current) == 0) action.sa_flags |= current.sa_flags & SA_ONSTACK;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGBUS, &action, &previousBus);
   });
@@ -67,7 +79,7 @@ bool QDLMCursor::Start(const QDLMFile& file, uint64_t offset) {
   map_ = file.Mapping();
   mapSize_ = file.MappingSize();
   releaseStep_ = 0;
-  released_ = offset & ~uint64_t{kPageMask};
+  released_ = offset & ~pageMask();
   eof_ = false;
   return true;
 }
@@ -145,7 +157,7 @@ bool QDLMCursor::readPiece() {
 
 void QDLMCursor::ReleaseRead() {
   if (!map_) return;
-  uint64_t upTo = pieceOffset_ & ~kPageMask;
+  uint64_t upTo = pieceOffset_ & ~pageMask();
   if (upTo <= released_) return;
   ::madvise(const_cast<char*>(map_) + released_, upTo - released_, MADV_DONTNEED);
   released_ = upTo;
@@ -202,15 +214,16 @@ QDLMFile::~QDLMFile() {
 }
 
 int QDLMGuarded(void (*fn)(void*), void* arg) {
+  // The guard a caller had is back in place however this ends: normally,
+  // by the jump, or by an exception from fn.
+  struct Restore {
+    sigjmp_buf* outer;
+    ~Restore() { busJump = outer; }
+  } restore{busJump};
   sigjmp_buf jump;
-  sigjmp_buf* outer = busJump;
-  if (sigsetjmp(jump, 1) != 0) {
-    busJump = outer;
-    return EIO;
-  }
+  if (sigsetjmp(jump, 1) != 0) return EIO;
   busJump = &jump;
   fn(arg);
-  busJump = outer;
   return 0;
 }
 
@@ -243,6 +256,7 @@ namespace {
 struct PartCount {
   uint64_t pieces = 0;
   std::vector<uint64_t> marks;
+  uint64_t second = 0;  // offset of its second piece, if it has one
   int error = 0;
 };
 
@@ -264,6 +278,7 @@ void countPart(const QDLMFile* file, uint64_t begin, uint64_t end, uint64_t keep
     while (cursor.NextData()) {
       if (end != 0 && cursor.PieceOffset() >= end) break;
       if (out->pieces % QDLMFile::kCheckpointStride == 0) out->marks.push_back(cursor.PieceOffset());
+      if (out->pieces == 1) out->second = cursor.PieceOffset();
       ++out->pieces;
       if (cursor.PieceOffset() - checked >= QDLMCursor::kReleaseStep) {
         checked = cursor.PieceOffset();
@@ -275,12 +290,12 @@ void countPart(const QDLMFile* file, uint64_t begin, uint64_t end, uint64_t keep
   if (!out->error) out->error = cursor.Error();
 }
 
-// The first line start at or after offset (0 if there is none before the
-// end of the file, or a read fails: the part is then left out).
-uint64_t lineStartFrom(int fd, uint64_t offset) {
+// The first line start at or after offset and before limit (0 if there is
+// none, or a read fails: the part is then left out).
+uint64_t lineStartFrom(int fd, uint64_t offset, uint64_t limit) {
   char buffer[64 << 10];
   uint64_t at = offset - 1;  // a line starts after a line feed
-  for (;;) {
+  while (at < limit) {
     ssize_t n = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(at));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return 0;
@@ -288,6 +303,7 @@ uint64_t lineStartFrom(int fd, uint64_t offset) {
       return at + static_cast<uint64_t>(static_cast<const char*>(nl) - buffer) + 1;
     at += static_cast<uint64_t>(n);
   }
+  return 0;
 }
 
 // Large files are counted in parts, one per core, cut at line starts.
@@ -305,7 +321,7 @@ uint32_t QDLMFile::NoofRecs() {
   uint64_t parts = std::min<uint64_t>({cores == 0 ? 1 : cores, 8, size / kPartMinimum + 1});
   std::vector<uint64_t> starts = {0};
   for (uint64_t t = 1; t < parts; ++t) {
-    uint64_t start = lineStartFrom(fd_, size / parts * t);
+    uint64_t start = lineStartFrom(fd_, size / parts * t, size / parts * (t + 1));
     if (start > starts.back() && start < size) starts.push_back(start);
   }
   // Each record will take 8 bytes a field in a table of values (which keeps
@@ -330,14 +346,14 @@ uint32_t QDLMFile::NoofRecs() {
   }
   for (std::thread& w : workers) w.join();
 
-  // The first data piece names the fields; records are numbered after it.
-  // Record 0 is found by a walk past that piece, the rest of the checkpoints
-  // are the parts' marks.
+  // The first data piece names the fields; records are numbered after it,
+  // so record 0 is the file's second piece, and the parts' marks give the
+  // rest of the checkpoints.
   uint64_t lines = 0;
-  for (const PartCount& part : counts) lines += part.pieces;
-  if (lines >= 2) {
-    Rewind();
-    if (cursor_.NextData() && cursor_.NextData()) checkpoints_.push_back({0, cursor_.PieceOffset()});
+  for (const PartCount& part : counts) {
+    if (lines <= 1 && lines + part.pieces > 1)
+      checkpoints_.push_back({0, lines == 1 ? part.marks[0] : part.second});
+    lines += part.pieces;
   }
   uint64_t before = 0;
   for (const PartCount& part : counts) {
@@ -348,7 +364,6 @@ uint32_t QDLMFile::NoofRecs() {
     }
     before += part.pieces;
   }
-  if (cursor_.Error() && !readError_) readError_ = cursor_.Error();
   uint64_t count = lines > 0 ? lines - 1 : 0;
   if (count > UINT32_MAX) count = UINT32_MAX;
   Rewind();

@@ -5,7 +5,10 @@
 // by index. A run of spaces is one separator; carriage returns and line feeds
 // never belong to a field; a line ends at its first NUL; a line longer than
 // 10239 characters is read in pieces of at most 10239 characters, each a line
-// of its own. The file is opened read-only and read through a large buffer.
+// of its own. The file is opened read-only; the lines handed out are read
+// through a buffer, while the count and the bulk readers (QDLMCursor started
+// on the file) read it in place through a mapping, counted in parts, one per
+// core.
 //
 // A reader whose file did not open behaves as one on an empty file.
 #pragma once

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 
@@ -98,4 +99,23 @@ TEST(ImportLog, WritingStraightIntoTheMatFileGivesTheTablesFile) {
   ASSERT_EQ(got.size(), expect.size());
   EXPECT_TRUE(got.compare(116, std::string::npos, expect, 116, std::string::npos) == 0);
   EXPECT_EQ(log.find("LogFile:"), std::string::npos) << log;
+
+  // Such a table holds no values: exporting it again, as a log or under
+  // another name, is refused instead of reading columns it never had.
+  testing::internal::CaptureStderr();
+  {
+    LogFile streamed;
+    streamed.PlanMatExport("planned.mat");
+    streamed.ImportLog("m.log");
+    streamed.ExportLog("back.log");
+    streamed.ExportMat("other.mat");
+    streamed.ExportMat("planned.mat");
+  }
+  log = testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find("LogFile:ExportLog(); nothing imported, 'back.log' left unchanged"), std::string::npos) << log;
+  EXPECT_NE(log.find("LogFile:ExportMat(); the log went into 'planned.mat' as it was read, "
+                     "'other.mat' left unchanged"), std::string::npos) << log;
+  EXPECT_NE(log.find("LogFile:ExportMat(); nothing imported, 'planned.mat' left unchanged"), std::string::npos) << log;
+  for (const char* name : {"back.log", "other.mat", "planned.mat"})
+    EXPECT_FALSE(std::filesystem::exists(cwd / name)) << name;
 }

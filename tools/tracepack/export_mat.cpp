@@ -17,12 +17,20 @@
 
 void LogFile::ExportMat(const char* matFileName) {
   std::unique_ptr<MATRowFile> written = std::move(pendingMat_);
-  if (!imported || (written && plannedMat_ != matFileName)) {
+  if (!imported) {
     QWarning("LogFile:ExportMat(); nothing imported, '%s' left unchanged", matFileName);
     return;
   }
   if (written) {
-    // The import wrote every variable already: only the commit is left.
+    // The import wrote every variable already: only the commit is left. The
+    // table holds no values, so nothing more can be exported from it.
+    imported = false;
+    if (plannedMat_ != matFileName) {
+      written->Abort();
+      QWarning("LogFile:ExportMat(); the log went into '%s' as it was read, '%s' left unchanged",
+               plannedMat_.c_str(), matFileName);
+      return;
+    }
     if (written->Close() != 0)
       QWarning("LogFile:ExportMat(); can't complete '%s' (%s), the file was left as it was",
                matFileName, std::strerror(errno));

@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -149,7 +151,9 @@ int runBlocks(const std::vector<Range>& blocks, Work work) {
 // a read that failed, else 0.
 int readAllRecords(const QDLMFile& reader, int recordCount, int fieldCount,
                    double* const* columns) {
-  return runBlocks(recordBlocks(reader, recordCount), [&](const Range& block, std::vector<double>&) {
+  std::vector<Range> blocks = recordBlocks(reader, recordCount);
+  if (blocks.empty() && recordCount > 0) return EIO;  // the count found no place to start
+  return runBlocks(blocks, [&](const Range& block, std::vector<double>&) {
     double* rows[LogFile::kMaxFields];
     for (int i = 0; i < fieldCount; ++i) rows[i] = columns[i] + block.first;
     QDLMCursor cursor;
@@ -172,8 +176,9 @@ int writeAllRecords(const QDLMFile& reader, int recordCount, int fieldCount, MAT
   uint64_t tableBytes = static_cast<uint64_t>(recordCount) * static_cast<uint64_t>(fieldCount) * 8;
   bool release = reader.MappingSize() > tableBytes;
   constexpr int kWriteFailed = -1;
-  int result = runBlocks(recordBlocks(reader, recordCount), [&](const Range& block,
-                                                                std::vector<double>& values) {
+  std::vector<Range> blocks = recordBlocks(reader, recordCount);
+  if (blocks.empty() && recordCount > 0) return EIO;  // the count found no place to start
+  int result = runBlocks(blocks, [&](const Range& block, std::vector<double>& values) {
     size_t rowsAtMost = QDLMFile::kCheckpointStride;
     try {
       values.resize(rowsAtMost * static_cast<size_t>(fieldCount));
@@ -262,7 +267,7 @@ void LogFile::ImportLog(const char* logFileName) {
   struct stat st;
   uint64_t size = reader.IsOpen() && ::fstat(reader.Descriptor(), &st) == 0 && st.st_size > 0
                       ? static_cast<uint64_t>(st.st_size) : 0;
-  QProgress progress("Reading log file", size);
+  std::optional<QProgress> progress(std::in_place, "Reading log file", size);
   if (records <= INT_MAX && streamIntoMat(reader)) return;
 
   bool columnsOk = records <= INT_MAX;
@@ -274,6 +279,7 @@ void LogFile::ImportLog(const char* logFileName) {
   if (!columnsOk) {
     // Without room for every column the table cannot hold the log: say so
     // and leave nothing behind that an export could take for the data.
+    progress.reset();
     QWarning("LogFile:ImportLog(); not enough memory for %u records of %d fields",
              records, fieldCount);
     ReleaseColumns();
@@ -283,6 +289,7 @@ void LogFile::ImportLog(const char* logFileName) {
 
   int error = readAllRecords(reader, recordCount, fieldCount, columns);
   if (!error) error = reader.ReadError();
+  progress.reset();  // the line is erased before any warning
   if (error) {
     // A read that failed ends the file early: what was read is not the log.
     QWarning("LogFile:ImportLog(); can't read '%s' (%s)", logFileName, std::strerror(error));

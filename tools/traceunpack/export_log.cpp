@@ -173,7 +173,8 @@ bool WriteRows(QSafeFile& target, double* const* columns, int fields, int record
 }  // namespace
 
 void LogFile::ExportLog(const char* logFileName) {
-  if (!imported) {
+  // A table whose log went straight into a MAT-file holds no values either.
+  if (!imported || pendingMat_) {
     QWarning("LogFile:ExportLog(); nothing imported, '%s' left unchanged", logFileName);
     return;
   }
