@@ -172,9 +172,6 @@ int readAllRecords(const QDLMFile& reader, int recordCount, int fieldCount,
 // nothing), else 0 with *written false when a write failed.
 int writeAllRecords(const QDLMFile& reader, int recordCount, int fieldCount, MATRowFile& out,
                     bool* written) {
-  // A log whose text is larger than its table lets go of what it has read.
-  uint64_t tableBytes = static_cast<uint64_t>(recordCount) * static_cast<uint64_t>(fieldCount) * 8;
-  bool release = reader.MappingSize() > tableBytes;
   constexpr int kWriteFailed = -1;
   std::vector<Range> blocks = recordBlocks(reader, recordCount);
   if (blocks.empty() && recordCount > 0) return EIO;  // the count found no place to start
@@ -191,11 +188,13 @@ int writeAllRecords(const QDLMFile& reader, int recordCount, int fieldCount, MAT
     if (count > static_cast<int>(rowsAtMost)) return kWriteFailed;  // checkpoints are closer
     QDLMCursor cursor;
     cursor.Start(reader, block.offset);
-    if (release) cursor.ReleaseBehind();
+    // What has been read is let go of on the way, by both threads, rather
+    // than all at once by one when the file is closed.
+    cursor.ReleaseBehind();
     auto read = [&] { readRecords(cursor, count, fieldCount, rows); };
     if (int lost = QDLMGuarded(read)) return lost;
     if (cursor.Error()) return cursor.Error();
-    if (release) cursor.ReleaseRead();
+    cursor.ReleaseRead();
     for (int i = 0; i < fieldCount; ++i)
       if (!out.Write(i, static_cast<size_t>(block.first), rows[i], static_cast<size_t>(count)))
         return kWriteFailed;
