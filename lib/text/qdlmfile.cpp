@@ -99,6 +99,21 @@ bool QDLMCursor::Start(int fd, uint64_t offset) {
   return fd >= 0;
 }
 
+namespace {
+
+// The length of the piece at start, with avail characters there: up to and
+// including the first line feed, at most kMaxPiece characters. 0 when the
+// piece may run on past what is there and more must be read first; with
+// complete set nothing more will come, and the rest is the piece.
+size_t pieceLength(const char* start, size_t avail, bool complete) {
+  size_t window = avail < QDLMCursor::kMaxPiece ? avail : QDLMCursor::kMaxPiece;
+  if (const void* nl = std::memchr(start, '\n', window))
+    return static_cast<size_t>(static_cast<const char*>(nl) - start) + 1;
+  return avail >= QDLMCursor::kMaxPiece || complete ? window : 0;
+}
+
+}  // namespace
+
 // One read with the semantics of a bounded line read: at most 10239
 // characters, up to and including the first line feed.
 bool QDLMCursor::readPiece() {
@@ -107,51 +122,37 @@ bool QDLMCursor::readPiece() {
       eof_ = true;
       return false;
     }
-    const char* start = map_ + fileOffset_;
-    uint64_t avail = mapSize_ - fileOffset_;
-    size_t window = avail < kMaxPiece ? static_cast<size_t>(avail) : kMaxPiece;
-    const void* nl = std::memchr(start, '\n', window);
-    size_t take = nl ? static_cast<size_t>(static_cast<const char*>(nl) - start) + 1 : window;
-    piece_ = start;
-    pieceLength_ = take;
+    piece_ = map_ + fileOffset_;
+    pieceLength_ = pieceLength(piece_, static_cast<size_t>(mapSize_ - fileOffset_), true);
     pieceOffset_ = fileOffset_;
-    fileOffset_ += take;
+    fileOffset_ += pieceLength_;
     if (releaseStep_ != 0 && pieceOffset_ - released_ >= releaseStep_) ReleaseRead();
     return true;
   }
   for (;;) {
     size_t avail = end_ - pos_;
     const char* start = buffer_.data() + pos_;
-    size_t window = avail < kMaxPiece ? avail : kMaxPiece;
-    const void* nl = std::memchr(start, '\n', window);
-    size_t take = 0;
-    if (nl) {
-      take = static_cast<size_t>(static_cast<const char*>(nl) - start) + 1;
-    } else if (avail >= kMaxPiece) {
-      take = kMaxPiece;
-    } else if (eof_) {
-      take = avail;
-      if (take == 0) return false;
-    } else {
-      std::memmove(buffer_.data(), start, avail);
-      fileOffset_ += pos_;
-      pos_ = 0;
-      end_ = avail;
-      ssize_t n;
-      do {
-        n = ::pread(fd_, buffer_.data() + end_, buffer_.size() - end_,
-                    static_cast<off_t>(fileOffset_ + end_));
-      } while (n < 0 && errno == EINTR);
-      if (n < 0) error_ = errno;
-      if (n <= 0) eof_ = true;
-      else end_ += static_cast<size_t>(n);
-      continue;
+    if (avail == 0 && eof_) return false;
+    if (size_t take = pieceLength(start, avail, eof_)) {
+      piece_ = start;
+      pieceLength_ = take;
+      pieceOffset_ = fileOffset_ + pos_;
+      pos_ += take;
+      return true;
     }
-    piece_ = start;
-    pieceLength_ = take;
-    pieceOffset_ = fileOffset_ + pos_;
-    pos_ += take;
-    return true;
+    // The piece runs on past the buffer: the rest to the front, then more.
+    std::memmove(buffer_.data(), start, avail);
+    fileOffset_ += pos_;
+    pos_ = 0;
+    end_ = avail;
+    ssize_t n;
+    do {
+      n = ::pread(fd_, buffer_.data() + end_, buffer_.size() - end_,
+                  static_cast<off_t>(fileOffset_ + end_));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) error_ = errno;
+    if (n <= 0) eof_ = true;
+    else end_ += static_cast<size_t>(n);
   }
 }
 
