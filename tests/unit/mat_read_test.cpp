@@ -327,6 +327,9 @@ TEST_F(MatRead, Hdf5LibraryFailuresAreDamage) {
       // the file depends on the allocator: either way nothing is opened.
       {"crash-hdf5-link-names.mat", false, {}, nullptr},
       {"oom-hdf5-element-size.mat", true, {"time", "speed"}, "damaged in variable 3 ('gear')"},
+      // An object header claiming 4 GiB: the library asks for that much (the
+      // child's address space only), fails, and the variable is damage.
+      {"oom-hdf5-object-header.mat", true, {"time", "gear"}, "damaged in variable 3 ('empty')"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
