@@ -22,6 +22,15 @@ double QAtof(const char* text, size_t length);
 inline const char* QAtofFast(const char* text, const char* end, double* value,
                              const char* readable = nullptr);
 
+// A whole field [text, end), known to hold no space or control character,
+// converted when it is exactly a plain decimal of the common short shapes:
+// an optional minus, at most 19 digits with or without a point, and an
+// exponent of one or two digits. False for anything else (QAtof has the
+// answer then). Reads up to qatof_detail::kShortRoom (32) characters from
+// text, wherever end is. A true result always agrees with QAtof over the
+// field.
+inline bool QAtofField(const char* text, const char* end, double* value);
+
 // The fast road's parts, inline so that scanning loops keep them in their
 // registers.
 namespace qatof_detail {
@@ -44,12 +53,14 @@ inline int leadingDigits(uint64_t chunk) {
   return notDigit ? __builtin_ctzll(notDigit) >> 3 : 8;
 }
 
-// The value of the first n (1 to 8) digits of chunk.
+// The value of the first n (1 to 8) digits of chunk: pairs of digits, then
+// pairs of pairs, each step one multiplication that adds ten, a hundred or
+// ten thousand times the earlier part to the later one.
 inline uint64_t digitsValue(uint64_t chunk, int n) {
   uint64_t v = (chunk - 0x3030303030303030ULL) << (8 * (8 - n));
-  v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFULL;
-  v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFULL;
-  return (v * 10000 + (v >> 32)) & 0xFFFFFFFFULL;
+  v = ((v * (1 + (10 << 8))) >> 8) & 0x00FF00FF00FF00FFULL;
+  v = ((v * (1 + (100 << 16))) >> 16) & 0x0000FFFF0000FFFFULL;
+  return (v * (1 + (uint64_t{10000} << 32))) >> 32;
 }
 
 // Room shortDecimal reads in after the text's start (29 characters at most).
@@ -70,6 +81,17 @@ inline int takeChunk(const char* p, uint64_t& mantissa) {
   int n = leadingDigits(chunk);
   if (n > 0) mantissa = mantissa * kPow10Int[n] + digitsValue(chunk, n);
   return n;
+}
+
+// The value of mantissa times ten to the exponent, rounded once: exact
+// where mantissa fits 53 bits and the exponent lies within +-22, since both
+// factors are exact doubles then. False outside that range.
+inline bool scaled(uint64_t mantissa, int exponent, bool negative, double* out) {
+  if (mantissa > (uint64_t{1} << 53) || exponent < -22 || exponent > 22) return false;
+  double v = static_cast<double>(mantissa);
+  v = exponent >= 0 ? v * kPow10[exponent] : v / kPow10[-exponent];
+  *out = negative ? -v : v;
+  return true;
 }
 
 // The shapes most log values take, without loops: a sign, up to 7 integer
@@ -125,11 +147,66 @@ __attribute__((always_inline)) inline const char* shortDecimal(const char* p, do
       p = q;
     }
   }
-  if (mantissa > (uint64_t{1} << 53) || exponent < -22 || exponent > 22) return nullptr;
-  double v = static_cast<double>(mantissa);
-  v = exponent >= 0 ? v * kPow10[exponent] : v / kPow10[-exponent];
-  *out = negative ? -v : v;
-  return p;
+  return scaled(mantissa, exponent, negative, out) ? p : nullptr;
+}
+
+// QAtofField's work. The field's length is known, so nothing here looks
+// for where the number ends: it only checks that the shape fills the field.
+__attribute__((always_inline)) inline bool fieldDecimal(const char* p, const char* end,
+                                                        double* out) {
+  bool negative = *p == '-';
+  p += negative;
+  uint64_t head = load8(p);
+  int digits = leadingDigits(head);
+  const char* q = p + digits;
+  uint64_t mantissa;
+  int exponent = 0;
+  if (*q == '.') {
+    if (digits == 8) return false;  // the integer part alone fills head
+    uint64_t tail = load8(q + 1);
+    int n = leadingDigits(tail);
+    int all = digits + n;
+    if (all <= 8) {
+      // Integer and fraction digits converted together, as one word.
+      if (all == 0) return false;
+      uint64_t integer = head & ((uint64_t{1} << (8 * digits)) - 1);
+      mantissa = digitsValue(integer | (tail << (8 * digits)), all);
+    } else {
+      mantissa = digitsValue(tail, n);
+      if (digits > 0) mantissa += digitsValue(head, digits) * kPow10Int[n];
+      if (n == 8) {
+        // Eight fraction digits and more: one more word of them.
+        uint64_t more = load8(q + 9);
+        int m = leadingDigits(more);
+        if (m == 8 || all + m > 19) return false;
+        if (m > 0) mantissa = mantissa * kPow10Int[m] + digitsValue(more, m);
+        n += m;
+      }
+    }
+    q += 1 + n;
+    exponent = -n;
+  } else {
+    // Eight digits and more run on past head: the end check below sends
+    // them to QAtof.
+    if (digits == 0) return false;
+    mantissa = digitsValue(head, digits);
+  }
+  if (q != end) {
+    if ((*q | 0x20) != 'e') return false;
+    ++q;
+    bool negExp = *q == '-';
+    q += negExp || *q == '+';
+    unsigned e = static_cast<unsigned char>(*q) - unsigned{'0'};
+    if (e > 9) return false;
+    unsigned next = static_cast<unsigned char>(*++q) - unsigned{'0'};
+    if (next <= 9) {
+      e = e * 10 + next;
+      ++q;
+    }
+    if (q != end) return false;
+    exponent += negExp ? -static_cast<int>(e) : static_cast<int>(e);
+  }
+  return scaled(mantissa, exponent, negative, out);
 }
 
 // Everything shortDecimal leaves: long digit runs, long exponents.
@@ -146,4 +223,8 @@ inline const char* QAtofFast(const char* text, const char* end, double* value,
       (readable && readable - text >= kShortRoom && end > text && endsNumber(end[-1])))
     if (const char* p = shortDecimal(text, value)) return p;
   return LongDecimal(text, end, value);
+}
+
+inline bool QAtofField(const char* text, const char* end, double* value) {
+  return qatof_detail::fieldDecimal(text, end, value);
 }

@@ -17,7 +17,8 @@ namespace {
 
 std::string MessyLog(int records, int fields, uint32_t seed) {
   std::mt19937 rng(seed);
-  const char* odd[] = {"nan", "-inf", "0x1p-2", "7x", "", "1e999", "-0", ".5", "abc", "1\r2"};
+  const char* odd[] = {"nan", "-inf", "0x1p-2", "7x",  "",      "1e999",   "-0",
+                       ".5",  "abc",  "1\r2",   "+5", "1\t2", "-.5e-3", "1e+100"};
   std::string log = "# head\n";
   for (int j = 0; j < fields; ++j) log += (j ? " c" : "c") + std::to_string(j);
   log += "\r\n";
@@ -27,9 +28,9 @@ std::string MessyLog(int records, int fields, uint32_t seed) {
     if (rng() % 4999 == 0) log += std::string(12000, '8') + " 1\n";  // two pieces
     int n = static_cast<int>(rng() % 50 == 0 ? rng() % (fields + 3) : fields);
     for (int j = 0; j < n; ++j) {
-      if (j) log += rng() % 20 ? " " : "   ";
+      if (j || rng() % 100 == 0) log += rng() % 20 ? " " : "   ";
       if (rng() % 40 == 0) {
-        log += odd[rng() % 10];
+        log += odd[rng() % (sizeof odd / sizeof *odd)];
       } else {
         std::snprintf(buf, sizeof buf, rng() % 2 ? "%g" : "%.17g",
                       (static_cast<double>(rng()) - 2e9) * std::pow(10.0, static_cast<int>(rng() % 40) - 20));

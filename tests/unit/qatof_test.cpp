@@ -30,6 +30,18 @@ void ExpectLikeAtof(const std::string& s) {
       ASSERT_EQ(end - text.data(), strtodEnd - s.c_str()) << "'" << text << "'";
     }
   }
+  // As a whole field (no space or control character in it), followed by a
+  // space and more text within reach: an answer must be the whole field's.
+  bool fieldText = !s.empty();
+  for (char c : s) fieldText = fieldText && static_cast<unsigned char>(c) > ' ';
+  if (fieldText) {
+    std::string line = s + " " + std::string(40, '7');
+    double field = 0.0;
+    if (QAtofField(line.data(), line.data() + s.size(), &field)) {
+      ASSERT_TRUE(SameBits(expect, field)) << "'" << s << "': QAtofField " << field;
+      ASSERT_EQ(strtodEnd - s.c_str(), static_cast<ptrdiff_t>(s.size())) << "'" << s << "'";
+    }
+  }
   // The last field of a line, with the next line readable after it: nothing
   // past the line feed may be taken in.
   if (s.find('\0') == std::string::npos && s.find('\n') == std::string::npos) {
@@ -65,6 +77,26 @@ TEST(QAtof, AdversarialSpellings) {
   for (const char* c : cases) ExpectLikeAtof(c);
   // A terminator inside the text ends it, as it would end atof's copy.
   EXPECT_EQ(QAtof("12\0" "34", 5), 12.0);
+}
+
+// The shapes of a "%g" log take the field road, not the general one.
+TEST(QAtof, FieldRoadTakesTheCommonShapes) {
+  const char* cases[] = {"0",          "5",          "-3",          "999000",       "12345678",
+                         "42.5614",    "-0.0411153", "0.997",       "-0.000218879", ".5",
+                         "5.",         "-8.72155e-10", "1.00698e+06", "4.30439E-5", "1e5",
+                         "0.123456781234567", "1234567.12345678"};
+  for (const char* c : cases) {
+    std::string line = std::string(c) + " " + std::string(40, '7');
+    double field = 0.0;
+    ASSERT_TRUE(QAtofField(line.data(), line.data() + std::strlen(c), &field)) << c;
+    ASSERT_TRUE(SameBits(std::atof(c), field)) << c;
+  }
+  // Left to QAtof: a plus sign, three exponent digits, 20 digits, hexadecimal.
+  for (const char* c : {"+1", "1e100", "12345678901234567890", "0x1A", "1e", "-", "12345678.5"}) {
+    std::string line = std::string(c) + " " + std::string(40, '7');
+    double field = 0.0;
+    EXPECT_FALSE(QAtofField(line.data(), line.data() + std::strlen(c), &field)) << c;
+  }
 }
 
 TEST(QAtof, RandomDoublesInEveryTextForm) {

@@ -5,6 +5,10 @@
 // would convert them; missing fields give 0.0 and extra fields are ignored.
 #include <sys/stat.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -12,6 +16,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -36,12 +41,48 @@ double fieldValue(const char* text, size_t length) {
   return QAtof(clean, n);
 }
 
+// How far from p the first character at or below a space is (a space, a
+// line break, a NUL or another control character), 16 when none of the 16
+// characters at p is. Reads 16 characters.
+inline int firstStop(const char* p) {
+#if defined(__SSE2__)
+  __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i stops = _mm_cmpeq_epi8(_mm_min_epu8(text, _mm_set1_epi8(' ')), text);
+  return __builtin_ctz(static_cast<unsigned>(_mm_movemask_epi8(stops)) | 0x10000u);
+#else
+  // Bytes below 0x21 get their top bit set; those above the first may be
+  // marked wrongly, which does not matter for finding the first.
+  auto marks = [](uint64_t w) {
+    return (w - 0x2121212121212121ULL) & ~w & 0x8080808080808080ULL;
+  };
+  uint64_t low = qatof_detail::load8(p);
+  uint64_t high = qatof_detail::load8(p + 8);
+  if (uint64_t m = marks(low)) return __builtin_ctzll(m) >> 3;
+  uint64_t m = marks(high);
+  return m ? 8 + (__builtin_ctzll(m) >> 3) : 16;
+#endif
+}
+
 // Converts the fields of one line into row r, scanning the line once: each
 // field is converted where it starts and its end is found on the way. A line
 // ends at its first NUL; fields it does not reach are 0.0.
 void parseLine(const char* p, const char* end, const char* readable, int fieldCount,
                double* const* columns, int r) {
   int j = 0;
+  if (readable - end >= qatof_detail::kShortRoom) {
+    // Most fields are short numbers followed by one space. Their ends are
+    // found first, from the characters alone, so that converting one field
+    // does not hold up finding the next. Anything else leaves the rest of
+    // the line to the loop below.
+    while (j < fieldCount) {
+      const char* fieldEnd = p + firstStop(p);
+      double value;
+      if (fieldEnd >= end || *fieldEnd != ' ' || !QAtofField(p, fieldEnd, &value)) break;
+      columns[j++][r] = value;
+      p = fieldEnd + 1;
+      while (*p == ' ' && p < end) ++p;
+    }
+  }
   while (j < fieldCount) {
     const char* start = p;
     double value = 0.0;
@@ -114,22 +155,23 @@ std::vector<Range> recordBlocks(const QDLMFile& reader, int recordCount) {
   return blocks;
 }
 
-// Runs work(block, scratch) on every block, the blocks handed out in file
+// Runs work(block, state) on every block, the blocks handed out in file
 // order to one thread per core (this one among them), so that a thread held
 // up by other work on the machine leaves its share to the others; each
-// thread has a scratch vector of its own. work returns 0, or non-zero to
-// stop the handing out: the first such result is returned.
-template <class Work>
-int runBlocks(const std::vector<Range>& blocks, Work work) {
+// thread has a State of its own, handed to finish(state) when no block is
+// left. work and finish return 0, or non-zero to stop the handing out: the
+// first such result is returned.
+template <class State, class Work, class Finish>
+int runBlocks(const std::vector<Range>& blocks, Work work, Finish finish) {
   std::atomic<size_t> next{0};
   std::atomic<int> result{0};
   auto loop = [&] {
-    std::vector<double> scratch;
-    for (size_t k; result.load() == 0 && (k = next.fetch_add(1)) < blocks.size();) {
-      int r = work(blocks[k], scratch);
-      int none = 0;
-      if (r != 0) result.compare_exchange_strong(none, r);
-    }
+    State state;
+    int none = 0;
+    for (size_t k; result.load() == 0 && (k = next.fetch_add(1)) < blocks.size();)
+      if (int r = work(blocks[k], state)) result.compare_exchange_strong(none, r);
+    if (result.load() == 0)
+      if (int r = finish(state)) result.compare_exchange_strong(none, r);
   };
   unsigned cores = std::thread::hardware_concurrency();
   size_t threads = std::min<size_t>({cores == 0 ? 1 : cores, 8, blocks.size()});
@@ -153,7 +195,9 @@ int readAllRecords(const QDLMFile& reader, int recordCount, int fieldCount,
                    double* const* columns) {
   std::vector<Range> blocks = recordBlocks(reader, recordCount);
   if (blocks.empty() && recordCount > 0) return EIO;  // the count found no place to start
-  return runBlocks(blocks, [&](const Range& block, std::vector<double>&) {
+  struct NoState {};
+  auto nothingLeft = [](NoState&) { return 0; };
+  return runBlocks<NoState>(blocks, [&](const Range& block, NoState&) {
     double* rows[LogFile::kMaxFields];
     for (int i = 0; i < fieldCount; ++i) rows[i] = columns[i] + block.first;
     QDLMCursor cursor;
@@ -163,7 +207,7 @@ int readAllRecords(const QDLMFile& reader, int recordCount, int fieldCount,
     int error = QDLMGuarded(read);
     cursor.ReleaseRead();
     return error ? error : cursor.Error();
-  });
+  }, nothingLeft);
 }
 
 // The value pass straight into a laid-out MAT-file: each thread converts
@@ -175,15 +219,43 @@ int writeAllRecords(const QDLMFile& reader, int recordCount, int fieldCount, MAT
   constexpr int kWriteFailed = -1;
   std::vector<Range> blocks = recordBlocks(reader, recordCount);
   if (blocks.empty() && recordCount > 0) return EIO;  // the count found no place to start
-  int result = runBlocks(blocks, [&](const Range& block, std::vector<double>& values) {
-    size_t rowsAtMost = QDLMFile::kCheckpointStride;
+  const size_t rowsAtMost = QDLMFile::kCheckpointStride;
+  const size_t valuesAtMost = rowsAtMost * static_cast<size_t>(fieldCount);
+
+  // The file takes one write at a time (the kernel locks it for each), so
+  // the threads take turns by a lock of their own. A thread that finds it
+  // taken holds its block back and reads the next one rather than wait; it
+  // waits only with a block already held back.
+  struct Writer {
+    std::vector<double> values;  // the block being read
+    std::vector<double> held;    // a block read but not written yet
+    Range heldBlock{0, 0, 0};
+    bool holding = false;
+  };
+  std::mutex fileLock;
+  auto writeBlock = [&](const Range& block, const std::vector<double>& values) {
+    size_t count = static_cast<size_t>(block.last - block.first);
+    for (int i = 0; i < fieldCount; ++i)
+      if (!out.Write(i, static_cast<size_t>(block.first), values.data() + rowsAtMost * static_cast<size_t>(i), count))
+        return false;
+    return true;
+  };
+  // Writes the held block, then the given one if any; the lock is held.
+  auto writeHeld = [&](Writer& w, const Range* block) {
+    std::lock_guard<std::mutex> guard(fileLock, std::adopt_lock);
+    if (w.holding && !writeBlock(w.heldBlock, w.held)) return kWriteFailed;
+    w.holding = false;
+    return !block || writeBlock(*block, w.values) ? 0 : kWriteFailed;
+  };
+
+  auto readBlock = [&](const Range& block, Writer& w) {
     try {
-      values.resize(rowsAtMost * static_cast<size_t>(fieldCount));
+      w.values.resize(valuesAtMost);
     } catch (...) {
       return kWriteFailed;
     }
     double* rows[LogFile::kMaxFields];
-    for (int i = 0; i < fieldCount; ++i) rows[i] = values.data() + rowsAtMost * static_cast<size_t>(i);
+    for (int i = 0; i < fieldCount; ++i) rows[i] = w.values.data() + rowsAtMost * static_cast<size_t>(i);
     int count = block.last - block.first;
     if (count > static_cast<int>(rowsAtMost)) return kWriteFailed;  // checkpoints are closer
     QDLMCursor cursor;
@@ -195,11 +267,23 @@ int writeAllRecords(const QDLMFile& reader, int recordCount, int fieldCount, MAT
     if (int lost = QDLMGuarded(read)) return lost;
     if (cursor.Error()) return cursor.Error();
     cursor.ReleaseRead();
-    for (int i = 0; i < fieldCount; ++i)
-      if (!out.Write(i, static_cast<size_t>(block.first), rows[i], static_cast<size_t>(count)))
-        return kWriteFailed;
-    return 0;
-  });
+    if (!fileLock.try_lock()) {
+      if (!w.holding) {
+        std::swap(w.values, w.held);
+        w.heldBlock = block;
+        w.holding = true;
+        return 0;
+      }
+      fileLock.lock();
+    }
+    return writeHeld(w, &block);
+  };
+  auto writeLastHeld = [&](Writer& w) {
+    if (!w.holding) return 0;
+    fileLock.lock();
+    return writeHeld(w, nullptr);
+  };
+  int result = runBlocks<Writer>(blocks, readBlock, writeLastHeld);
   *written = result != kWriteFailed;
   return result == kWriteFailed ? 0 : result;
 }
