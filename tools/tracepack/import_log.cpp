@@ -16,7 +16,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -70,14 +72,21 @@ void parseLine(const char* p, const char* end, const char* readable, int fieldCo
                double* const* columns, int r) {
   int j = 0;
   if (readable - end >= qatof_detail::kShortRoom) {
-    // Most fields are short numbers followed by one space. Their ends are
-    // found first, from the characters alone, so that converting one field
-    // does not hold up finding the next. Anything else leaves the rest of
-    // the line to the loop below.
+    // Most fields are short numbers followed by one space, or by the line
+    // feed that ends the line. Their ends are found first, from the
+    // characters alone, so that converting one field does not hold up
+    // finding the next. Anything else leaves the rest of the line to the
+    // loop below.
     while (j < fieldCount) {
       const char* fieldEnd = p + firstStop(p);
       double value;
-      if (fieldEnd >= end || *fieldEnd != ' ' || !QAtofField(p, fieldEnd, &value)) break;
+      if (fieldEnd >= end || !QAtofField(p, fieldEnd, &value)) break;
+      if (*fieldEnd != ' ') {
+        if (*fieldEnd != '\n' || fieldEnd + 1 != end) break;
+        columns[j++][r] = value;
+        for (; j < fieldCount; ++j) columns[j][r] = 0.0;
+        return;
+      }
       columns[j++][r] = value;
       p = fieldEnd + 1;
       while (*p == ' ' && p < end) ++p;
@@ -226,36 +235,35 @@ int writeAllRecords(const QDLMFile& reader, int recordCount, int fieldCount, MAT
   // the threads take turns by a lock of their own. A thread that finds it
   // taken holds its block back and reads the next one rather than wait; it
   // waits only with a block already held back.
+  // The blocks' columns are left uninitialised: every row of every column
+  // is set by the read.
   struct Writer {
-    std::vector<double> values;  // the block being read
-    std::vector<double> held;    // a block read but not written yet
+    std::unique_ptr<double[]> values;  // the block being read
+    std::unique_ptr<double[]> held;    // a block read but not written yet
     Range heldBlock{0, 0, 0};
     bool holding = false;
   };
   std::mutex fileLock;
-  auto writeBlock = [&](const Range& block, const std::vector<double>& values) {
+  auto writeBlock = [&](const Range& block, const double* values) {
     size_t count = static_cast<size_t>(block.last - block.first);
     for (int i = 0; i < fieldCount; ++i)
-      if (!out.Write(i, static_cast<size_t>(block.first), values.data() + rowsAtMost * static_cast<size_t>(i), count))
+      if (!out.Write(i, static_cast<size_t>(block.first), values + rowsAtMost * static_cast<size_t>(i), count))
         return false;
     return true;
   };
   // Writes the held block, then the given one if any; the lock is held.
   auto writeHeld = [&](Writer& w, const Range* block) {
     std::lock_guard<std::mutex> guard(fileLock, std::adopt_lock);
-    if (w.holding && !writeBlock(w.heldBlock, w.held)) return kWriteFailed;
+    if (w.holding && !writeBlock(w.heldBlock, w.held.get())) return kWriteFailed;
     w.holding = false;
-    return !block || writeBlock(*block, w.values) ? 0 : kWriteFailed;
+    return !block || writeBlock(*block, w.values.get()) ? 0 : kWriteFailed;
   };
 
   auto readBlock = [&](const Range& block, Writer& w) {
-    try {
-      w.values.resize(valuesAtMost);
-    } catch (...) {
-      return kWriteFailed;
-    }
+    if (!w.values) w.values.reset(new (std::nothrow) double[valuesAtMost]);
+    if (!w.values) return kWriteFailed;
     double* rows[LogFile::kMaxFields];
-    for (int i = 0; i < fieldCount; ++i) rows[i] = w.values.data() + rowsAtMost * static_cast<size_t>(i);
+    for (int i = 0; i < fieldCount; ++i) rows[i] = w.values.get() + rowsAtMost * static_cast<size_t>(i);
     int count = block.last - block.first;
     if (count > static_cast<int>(rowsAtMost)) return kWriteFailed;  // checkpoints are closer
     QDLMCursor cursor;
