@@ -3,8 +3,10 @@
 
 namespace matlayer {
 
-// Turns off HDF5's own printing of error stacks (the layer reports failures
-// itself); safe to call any number of times.
-void QuietHdf5();
+// Loads the HDF5 library and turns off its own printing of error stacks
+// (the layer reports failures itself); safe to call any number of times.
+// False, with the reason in *why when given, when the library cannot be
+// loaded.
+bool QuietHdf5(const char** why = nullptr);
 
 }  // namespace matlayer

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "mat/mat_hdf5.h"
 #include "mat/mat_reader.h"
 #include "msg/qlog.h"
 
@@ -121,6 +122,12 @@ class V73ChildReader final : public ReaderBase {
   // Starts the child; false (reported) when it cannot start, fails on the
   // file's first structures or finds no HDF5 file it can open.
   bool Open() {
+    // The library is loaded here, once, rather than in each child.
+    const char* why = nullptr;
+    if (!QuietHdf5(&why)) {
+      report("matOpen(); can't read '%s': no HDF5 library (%s)", path_.c_str(), why);
+      return false;
+    }
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
       report("matOpen(); can't read '%s': no pipe to the reader process (%s)", path_.c_str(), std::strerror(errno));

@@ -2,7 +2,6 @@
 // variables are the root group's links (in creation order when the file
 // tracks it, else in name order), less MATLAB's own "#refs#" and
 // "#subsystem#" groups.
-#include <hdf5.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +12,8 @@
 
 #include "mat/mat_hdf5.h"
 #include "mat/mat_reader.h"
+// Last: the HDF5 calls below go through the loaded library.
+#include "mat/hdf5_calls.h"
 
 namespace matlayer {
 
@@ -117,7 +118,7 @@ class V73Reader final : public ReaderBase {
 };
 
 bool V73Reader::Open() {
-  QuietHdf5();
+  if (!QuietHdf5()) return false;
   file_ = H5Fopen(path_.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
   if (file_ < 0) return false;
   H5G_info_t info;

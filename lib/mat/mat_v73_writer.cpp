@@ -2,8 +2,6 @@
 // HDF5 writes the temporary file of a QSafeFile; the MAT header goes into the
 // 512-byte user block once HDF5 has closed it, and only then is it renamed
 // over the target.
-#include <hdf5.h>
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,13 +12,18 @@
 #include "mat/mat_hdf5.h"
 #include "mat/mat_header.h"
 #include "mat/mat_internal.h"
+#include "msg/qlog.h"
 #include "text/qsafefile.h"
+// Last: the HDF5 calls below go through the loaded library.
+#include "mat/hdf5_calls.h"
 
 namespace matlayer {
 
-void QuietHdf5() {
+bool QuietHdf5(const char** why) {
+  if (!hdf5api::Load(why)) return false;
   static std::once_flag once;
   std::call_once(once, [] { H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr); });
+  return true;
 }
 
 namespace {
@@ -56,7 +59,12 @@ class V73Writer final : public MATFile {
   }
 
   bool Open(const char* filename) {
-    QuietHdf5();
+    const char* why = nullptr;
+    if (!QuietHdf5(&why)) {
+      QWarning("matOpen(); can't write '%s' as 7.3: no HDF5 library (%s)", filename, why);
+      errno = ELIBACC;
+      return false;
+    }
     if (!out_.Open(filename)) {
       errno = out_.Error();
       return false;
