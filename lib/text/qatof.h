@@ -11,6 +11,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 double QAtof(const char* text, size_t length);
 
 // The fast road alone, for callers that scan the text themselves: converts a
@@ -24,9 +28,9 @@ inline const char* QAtofFast(const char* text, const char* end, double* value,
 
 // A whole field [text, end), known to hold no space or control character,
 // converted when it is exactly a plain decimal of the common short shapes:
-// an optional minus, at most 19 digits with or without a point, and an
-// exponent of one or two digits. False for anything else (QAtof has the
-// answer then). Reads up to qatof_detail::kShortRoom (32) characters from
+// an optional minus, at most 8 integer digits, a point and fraction digits
+// within the first 16 characters, and an exponent of one or two digits.
+// False for anything else (QAtof has the answer then). Reads up to qatof_detail::kShortRoom (32) characters from
 // text, wherever end is. A true result always agrees with QAtof over the
 // field.
 inline bool QAtofField(const char* text, const char* end, double* value);
@@ -85,12 +89,16 @@ inline int takeChunk(const char* p, uint64_t& mantissa) {
 
 // The value of mantissa times ten to the exponent, rounded once: exact
 // where mantissa fits 53 bits and the exponent lies within +-22, since both
-// factors are exact doubles then. False outside that range.
-inline bool scaled(uint64_t mantissa, int exponent, bool negative, double* out) {
-  if (mantissa > (uint64_t{1} << 53) || exponent < -22 || exponent > 22) return false;
+// factors are exact doubles then; scaled is false outside that range.
+inline double scaledExactly(uint64_t mantissa, int exponent, bool negative) {
   double v = static_cast<double>(mantissa);
   v = exponent >= 0 ? v * kPow10[exponent] : v / kPow10[-exponent];
-  *out = negative ? -v : v;
+  return negative ? -v : v;
+}
+
+inline bool scaled(uint64_t mantissa, int exponent, bool negative, double* out) {
+  if (mantissa > (uint64_t{1} << 53) || exponent < -22 || exponent > 22) return false;
+  *out = scaledExactly(mantissa, exponent, negative);
   return true;
 }
 
@@ -150,46 +158,61 @@ __attribute__((always_inline)) inline const char* shortDecimal(const char* p, do
   return scaled(mantissa, exponent, negative, out) ? p : nullptr;
 }
 
+// Bit k set where text[k], of the 16 characters at text, is not a decimal
+// digit.
+inline unsigned nonDigits16(const char* text) {
+#if defined(__SSE2__)
+  __m128i digits = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text)),
+                                _mm_set1_epi8('0'));
+  __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(digits, _mm_set1_epi8(9)), digits);
+  return ~static_cast<unsigned>(_mm_movemask_epi8(isDigit)) & 0xFFFFu;
+#else
+  unsigned marks = 0;
+  for (int k = 0; k < 16; ++k) marks |= static_cast<unsigned>(!isDigit(text[k])) << k;
+  return marks;
+#endif
+}
+
 // QAtofField's work. The field's length is known, so nothing here looks
-// for where the number ends: it only checks that the shape fills the field.
+// for where the number ends: where its digit runs end comes from one mask of
+// the field's first 16 characters, and the shape must then fill the field.
 __attribute__((always_inline)) inline bool fieldDecimal(const char* p, const char* end,
                                                         double* out) {
   bool negative = *p == '-';
-  p += negative;
-  uint64_t head = load8(p);
-  int digits = leadingDigits(head);
-  const char* q = p + digits;
+  unsigned first = negative;  // where the digits start
+  // Marks past the 16 characters read as non-digits, so that every run ends.
+  unsigned marks = nonDigits16(p) | ~0xFFFFu;
+  unsigned digits = static_cast<unsigned>(__builtin_ctz(marks >> first));
+  unsigned at = first + digits;  // just past the integer digits
+  const char* q = p + at;
   uint64_t mantissa;
   int exponent = 0;
+  // At most 15 digits fit the 16 characters: the mantissa stays below 2^53
+  // and the exponent within -15 .. 0 until an exponent part is read.
   if (*q == '.') {
-    if (digits == 8) return false;  // the integer part alone fills head
+    unsigned n = static_cast<unsigned>(__builtin_ctz(marks >> (at + 1)));
+    unsigned all = digits + n;
     uint64_t tail = load8(q + 1);
-    int n = leadingDigits(tail);
-    int all = digits + n;
-    if (all <= 8) {
+    if (all <= 8 && digits < 8) {
       // Integer and fraction digits converted together, as one word.
       if (all == 0) return false;
-      uint64_t integer = head & ((uint64_t{1} << (8 * digits)) - 1);
-      mantissa = digitsValue(integer | (tail << (8 * digits)), all);
+      uint64_t integer = load8(p + first) & ((uint64_t{1} << (8 * digits)) - 1);
+      mantissa = digitsValue(integer | (tail << (8 * digits)), static_cast<int>(all));
     } else {
-      mantissa = digitsValue(tail, n);
-      if (digits > 0) mantissa += digitsValue(head, digits) * kPow10Int[n];
-      if (n == 8) {
-        // Eight fraction digits and more: one more word of them.
-        uint64_t more = load8(q + 9);
-        int m = leadingDigits(more);
-        if (m == 8 || all + m > 19) return false;
-        if (m > 0) mantissa = mantissa * kPow10Int[m] + digitsValue(more, m);
-        n += m;
-      }
+      if (digits >= 8) return false;
+      unsigned firstRun = n < 8 ? n : 8;
+      mantissa = digitsValue(tail, static_cast<int>(firstRun));
+      if (digits > 0)
+        mantissa += digitsValue(load8(p + first), static_cast<int>(digits)) * kPow10Int[firstRun];
+      if (n > 8)
+        mantissa = mantissa * kPow10Int[n - 8] + digitsValue(load8(q + 9), static_cast<int>(n - 8));
     }
     q += 1 + n;
-    exponent = -n;
+    exponent = -static_cast<int>(n);
   } else {
-    // Eight digits and more run on past head: the end check below sends
-    // them to QAtof.
-    if (digits == 0) return false;
-    mantissa = digitsValue(head, digits);
+    // More than 8 integer digits are left to QAtof.
+    if (digits == 0 || digits > 8) return false;
+    mantissa = digitsValue(load8(p + first), static_cast<int>(digits));
   }
   if (q != end) {
     if ((*q | 0x20) != 'e') return false;
@@ -205,8 +228,10 @@ __attribute__((always_inline)) inline bool fieldDecimal(const char* p, const cha
     }
     if (q != end) return false;
     exponent += negExp ? -static_cast<int>(e) : static_cast<int>(e);
+    if (exponent < -22 || exponent > 22) return false;
   }
-  return scaled(mantissa, exponent, negative, out);
+  *out = scaledExactly(mantissa, exponent, negative);
+  return true;
 }
 
 // Everything shortDecimal leaves: long digit runs, long exponents.
