@@ -235,9 +235,9 @@ int writeAllRecords(const QDLMFile& reader, int recordCount, int fieldCount, MAT
   // the threads take turns by a lock of their own. A thread that finds it
   // taken holds its block back and reads the next one rather than wait; it
   // waits only with a block already held back.
-  // The blocks' columns are left uninitialised: every row of every column
-  // is set by the read.
   struct Writer {
+    // A block's columns, one after the other, each rowsAtMost long. They
+    // are not cleared: the read sets every row of every column.
     std::unique_ptr<double[]> values;  // the block being read
     std::unique_ptr<double[]> held;    // a block read but not written yet
     Range heldBlock{0, 0, 0};
