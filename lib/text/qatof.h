@@ -30,9 +30,9 @@ inline const char* QAtofFast(const char* text, const char* end, double* value,
 // converted when it is exactly a plain decimal of the common short shapes:
 // an optional minus, at most 8 integer digits, a point and fraction digits
 // within the first 16 characters, and an exponent of one or two digits.
-// False for anything else (QAtof has the answer then). Reads up to qatof_detail::kShortRoom (32) characters from
-// text, wherever end is. A true result always agrees with QAtof over the
-// field.
+// False for anything else (QAtof has the answer then). Reads up to
+// qatof_detail::kShortRoom (32) characters from text, wherever end is. A
+// true result always agrees with QAtof over the field.
 inline bool QAtofField(const char* text, const char* end, double* value);
 
 // The fast road's parts, inline so that scanning loops keep them in their

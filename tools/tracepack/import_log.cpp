@@ -243,12 +243,12 @@ int writeAllRecords(const QDLMFile& reader, int recordCount, int fieldCount, MAT
     Range heldBlock{0, 0, 0};
     bool holding = false;
   };
+  auto column = [&](double* values, int i) { return values + rowsAtMost * static_cast<size_t>(i); };
   std::mutex fileLock;
-  auto writeBlock = [&](const Range& block, const double* values) {
+  auto writeBlock = [&](const Range& block, double* values) {
     size_t count = static_cast<size_t>(block.last - block.first);
     for (int i = 0; i < fieldCount; ++i)
-      if (!out.Write(i, static_cast<size_t>(block.first), values + rowsAtMost * static_cast<size_t>(i), count))
-        return false;
+      if (!out.Write(i, static_cast<size_t>(block.first), column(values, i), count)) return false;
     return true;
   };
   // Writes the held block, then the given one if any; the lock is held.
@@ -263,7 +263,7 @@ int writeAllRecords(const QDLMFile& reader, int recordCount, int fieldCount, MAT
     if (!w.values) w.values.reset(new (std::nothrow) double[valuesAtMost]);
     if (!w.values) return kWriteFailed;
     double* rows[LogFile::kMaxFields];
-    for (int i = 0; i < fieldCount; ++i) rows[i] = w.values.get() + rowsAtMost * static_cast<size_t>(i);
+    for (int i = 0; i < fieldCount; ++i) rows[i] = column(w.values.get(), i);
     int count = block.last - block.first;
     if (count > static_cast<int>(rowsAtMost)) return kWriteFailed;  // checkpoints are closer
     QDLMCursor cursor;
