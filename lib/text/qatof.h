@@ -159,7 +159,13 @@ __attribute__((always_inline)) inline const char* shortDecimal(const char* p, do
 }
 
 // Bit k set where text[k], of the 16 characters at text, is not a decimal
-// digit.
+// digit. The plain version serves where SSE2 is missing.
+inline unsigned nonDigits16Plain(const char* text) {
+  unsigned marks = 0;
+  for (int k = 0; k < 16; ++k) marks |= static_cast<unsigned>(!isDigit(text[k])) << k;
+  return marks;
+}
+
 inline unsigned nonDigits16(const char* text) {
 #if defined(__SSE2__)
   __m128i digits = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text)),
@@ -167,9 +173,29 @@ inline unsigned nonDigits16(const char* text) {
   __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(digits, _mm_set1_epi8(9)), digits);
   return ~static_cast<unsigned>(_mm_movemask_epi8(isDigit)) & 0xFFFFu;
 #else
-  unsigned marks = 0;
-  for (int k = 0; k < 16; ++k) marks |= static_cast<unsigned>(!isDigit(text[k])) << k;
-  return marks;
+  return nonDigits16Plain(text);
+#endif
+}
+
+// How far from text the first character at or below a space is (a space, a
+// line break, a NUL or another control character): where a field of a log
+// line ends. 16 when none of the 16 characters at text is.
+inline int firstStop16Plain(const char* text) {
+  // Bytes below 0x21 get their top bit set; those above the first may be
+  // marked wrongly, which does not matter for finding the first.
+  auto marks = [](uint64_t w) { return (w - 0x2121212121212121ULL) & ~w & 0x8080808080808080ULL; };
+  if (uint64_t m = marks(load8(text))) return __builtin_ctzll(m) >> 3;
+  uint64_t m = marks(load8(text + 8));
+  return m ? 8 + (__builtin_ctzll(m) >> 3) : 16;
+}
+
+inline int firstStop16(const char* text) {
+#if defined(__SSE2__)
+  __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+  __m128i stops = _mm_cmpeq_epi8(_mm_min_epu8(chars, _mm_set1_epi8(' ')), chars);
+  return __builtin_ctz(static_cast<unsigned>(_mm_movemask_epi8(stops)) | 0x10000u);
+#else
+  return firstStop16Plain(text);
 #endif
 }
 

@@ -5,10 +5,6 @@
 // would convert them; missing fields give 0.0 and extra fields are ignored.
 #include <sys/stat.h>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -43,28 +39,6 @@ double fieldValue(const char* text, size_t length) {
   return QAtof(clean, n);
 }
 
-// How far from p the first character at or below a space is (a space, a
-// line break, a NUL or another control character), 16 when none of the 16
-// characters at p is. Reads 16 characters.
-inline int firstStop(const char* p) {
-#if defined(__SSE2__)
-  __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  __m128i stops = _mm_cmpeq_epi8(_mm_min_epu8(text, _mm_set1_epi8(' ')), text);
-  return __builtin_ctz(static_cast<unsigned>(_mm_movemask_epi8(stops)) | 0x10000u);
-#else
-  // Bytes below 0x21 get their top bit set; those above the first may be
-  // marked wrongly, which does not matter for finding the first.
-  auto marks = [](uint64_t w) {
-    return (w - 0x2121212121212121ULL) & ~w & 0x8080808080808080ULL;
-  };
-  uint64_t low = qatof_detail::load8(p);
-  uint64_t high = qatof_detail::load8(p + 8);
-  if (uint64_t m = marks(low)) return __builtin_ctzll(m) >> 3;
-  uint64_t m = marks(high);
-  return m ? 8 + (__builtin_ctzll(m) >> 3) : 16;
-#endif
-}
-
 // Converts the fields of one line into row r, scanning the line once: each
 // field is converted where it starts and its end is found on the way. A line
 // ends at its first NUL; fields it does not reach are 0.0.
@@ -78,7 +52,7 @@ void parseLine(const char* p, const char* end, const char* readable, int fieldCo
     // finding the next. Anything else leaves the rest of the line to the
     // loop below.
     while (j < fieldCount) {
-      const char* fieldEnd = p + firstStop(p);
+      const char* fieldEnd = p + qatof_detail::firstStop16(p);
       double value;
       if (fieldEnd >= end || !QAtofField(p, fieldEnd, &value)) break;
       if (*fieldEnd != ' ') {
