@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "msg/eval.h"
-#include "msg/qoptions.h"
+#include "remote/eval.h"
+#include "remote/qoptions.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool once = (QOptionsSetPathForTest("/nonexistent/trellisopt.txt"), true);

@@ -6,7 +6,7 @@
 
 #include "fuzz_util.h"
 #include "logtable/logfile.h"
-#include "text/qdlmfile.h"
+#include "io/qdlmfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static fuzzutil::InputFile input("input.log");

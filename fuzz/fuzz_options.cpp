@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "fuzz_util.h"
-#include "msg/qoptions.h"
+#include "remote/qoptions.h"
 #include "text/qstr.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

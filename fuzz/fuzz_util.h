@@ -17,7 +17,7 @@
 #include <filesystem>
 #include <string>
 
-#include "msg/qoptions.h"
+#include "remote/qoptions.h"
 
 namespace fuzzutil {
 

@@ -1,9 +1,9 @@
 #include "mat/hdf5_api.h"
 
-#include <dlfcn.h>
-
 #include <mutex>
 #include <string>
+
+#include "platform/dynlib.h"
 
 #ifndef TRACE_HDF5_LIBRARY
 #define TRACE_HDF5_LIBRARY "libhdf5_serial.so"
@@ -19,8 +19,8 @@ std::string failure;  // why the library cannot be used; empty once loaded
 // Resolves every entry point; the reason of the first that is missing, or
 // null.
 const char* resolve(void* library) {
-#define HDF5API_RESOLVE(name)                                                    \
-  api.name = reinterpret_cast<decltype(api.name)>(::dlsym(library, #name));      \
+#define HDF5API_RESOLVE(name)                                                                     \
+  api.name = reinterpret_cast<decltype(api.name)>(platform::SharedLibrarySymbol(library, #name)); \
   if (!api.name) return "an entry point is missing: " #name;
   HDF5API_FUNCTIONS(HDF5API_RESOLVE)
   HDF5API_IDS(HDF5API_RESOLVE)
@@ -35,10 +35,10 @@ bool Load(const char** why) {
   std::call_once(once, [] {
     // Kept loaded for the life of the process: HDF5 closes its own state at
     // exit.
-    void* library = ::dlopen(TRACE_HDF5_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    const char* error = nullptr;
+    void* library = platform::LoadSharedLibrary(TRACE_HDF5_LIBRARY, &error);
     if (!library) {
-      const char* error = ::dlerror();
-      failure = error ? error : "the HDF5 library cannot be loaded";
+      failure = error;
       return;
     }
     if (const char* missing = resolve(library)) failure = missing;

@@ -1,13 +1,14 @@
 // matOpen, matClose and the per-file calls: they pick the format's reader or
 // writer and keep every failure inside the layer (no exception leaves it).
-#include <unistd.h>
-
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "mat/mat_internal.h"
 #include "msg/qlog.h"
+#include "platform/memory.h"
 
 namespace {
 
@@ -26,10 +27,9 @@ size_t MemoryLimit() {
   if (limit) return limit;
   // An array larger than the machine's memory can only end in swapping or a
   // failed allocation half-way; refuse it up front.
-  long pages = ::sysconf(_SC_PHYS_PAGES);
-  long pageSize = ::sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || pageSize <= 0) return SIZE_MAX;
-  return static_cast<size_t>(pages) * static_cast<size_t>(pageSize);
+  uint64_t memory = platform::PhysicalMemory();
+  if (memory == 0) return SIZE_MAX;
+  return static_cast<size_t>(std::min<uint64_t>(memory, SIZE_MAX));
 }
 
 }  // namespace matlayer

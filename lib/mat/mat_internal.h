@@ -6,11 +6,12 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "mat/mat.h"
-#include "text/qsafefile.h"
+#include "io/qsafefile.h"
 
 struct mxArray {
   std::vector<mwSize> dims;
@@ -60,17 +61,19 @@ MATFile* OpenV73Writer(const char* filename);
 // was; 0, or 1 with errno telling why, as matClose returns.
 int FinishFile(QSafeFile& out, bool ok);
 
-// A writer of type W opened on filename, or null with errno telling why.
-template <class W>
-MATFile* OpenWriter(const char* filename) {
-  auto* w = new W;
-  if (!w->Open(filename)) {
+// file once file->Open(args...) has succeeded; else null, with file deleted
+// and errno as Open left it. Every reader and writer with an Open is made
+// through here.
+template <class T, class... Args>
+MATFile* Opened(T* file, const Args&... args) {
+  std::unique_ptr<T> hold(file);
+  if (!hold->Open(args...)) {
     int err = errno;
-    delete w;
+    hold.reset();
     errno = err;
     return nullptr;
   }
-  return w;
+  return hold.release();
 }
 MATFile* OpenReader(const char* filename);
 

@@ -2,10 +2,6 @@
 // texts every reader shares.
 #include "mat/mat_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
@@ -13,6 +9,7 @@
 #include <cstring>
 
 #include "msg/qlog.h"
+#include "platform/file_io.h"
 
 namespace matlayer {
 
@@ -20,7 +17,7 @@ ReaderBase::ReaderBase(std::string path, int fd, uint64_t size)
     : path_(std::move(path)), fd_(fd), size_(size) {}
 
 ReaderBase::~ReaderBase() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) platform::Close(fd_);
 }
 
 namespace {
@@ -82,19 +79,19 @@ std::string ReaderBase::dimsText(const std::vector<mwSize>& dims) {
 }
 
 MATFile* OpenReader(const char* filename) {
-  int fd = ::open(filename, O_RDONLY | O_CLOEXEC);
+  int fd = platform::OpenRead(filename);
   if (fd < 0) return nullptr;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+  platform::FileInfo info;
+  if (!platform::StatFile(fd, &info) || !info.isRegular) {
+    platform::Close(fd);
     errno = EINVAL;
     return nullptr;
   }
-  uint64_t size = static_cast<uint64_t>(st.st_size);
+  uint64_t size = info.size;
   unsigned char head[128] = {};
   size_t want = size < sizeof head ? static_cast<size_t>(size) : sizeof head;
-  if (::pread(fd, head, want, 0) != static_cast<ssize_t>(want)) {
-    ::close(fd);
+  if (platform::ReadAt(fd, head, want, 0) != static_cast<long long>(want)) {
+    platform::Close(fd);
     errno = EIO;
     return nullptr;
   }
@@ -112,7 +109,7 @@ MATFile* OpenReader(const char* filename) {
       if (version == 0x0200) return OpenV73Reader(filename, fd, size);
     }
   }
-  ::close(fd);
+  platform::Close(fd);
   errno = EINVAL;
   return nullptr;
 }

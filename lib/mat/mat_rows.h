@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "text/qsafefile.h"
+#include "io/qsafefile.h"
 
 class MATRowFile {
  public:

@@ -1,10 +1,10 @@
 #include "mat/mat_source.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "platform/file_io.h"
 
 namespace matlayer {
 
@@ -21,8 +21,7 @@ FileSource::FileSource(int fd, uint64_t begin, uint64_t length, std::vector<unsi
 bool FileSource::readAt(void* dst, size_t n, uint64_t at) {
   auto* p = static_cast<unsigned char*>(dst);
   while (n > 0) {
-    ssize_t got = ::pread(fd_, p, std::min<size_t>(n, size_t{1} << 30), static_cast<off_t>(at));
-    if (got < 0 && errno == EINTR) continue;
+    long long got = platform::ReadAt(fd_, p, std::min<size_t>(n, size_t{1} << 30), at);
     if (got < 0) return fail(std::string("read error: ") + std::strerror(errno));
     if (got == 0) return fail("the file ends early (it changed while being read?)");
     p += got;

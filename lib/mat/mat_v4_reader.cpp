@@ -2,8 +2,6 @@
 // columns, imaginary flag, name length), the name and the data. The type
 // code carries each matrix's byte order, storage type and kind (full, text,
 // sparse).
-#include <unistd.h>
-
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -11,6 +9,7 @@
 #include "mat/mat_convert.h"
 #include "mat/mat_reader.h"
 #include "mat/mat_source.h"
+#include "platform/file_io.h"
 
 namespace matlayer {
 
@@ -45,7 +44,7 @@ bool V4Reader::header(uint64_t at, V4Header* h, uint64_t* end, std::string* why)
     return false;
   }
   unsigned char raw[20];
-  if (::pread(fd_, raw, 20, static_cast<off_t>(at)) != 20) {
+  if (platform::ReadAt(fd_, raw, 20, at) != 20) {
     *why = "the matrix header cannot be read";
     return false;
   }

@@ -2,8 +2,6 @@
 // size a tag declares is checked against what its element still holds before
 // anything is read or allocated; a compressed element must inflate to
 // exactly one whole miMATRIX element and end its stream there.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cinttypes>
 #include <cmath>
@@ -15,6 +13,7 @@
 #include "mat/mat_convert.h"
 #include "mat/mat_reader.h"
 #include "mat/mat_source.h"
+#include "platform/file_io.h"
 
 namespace matlayer {
 
@@ -469,7 +468,7 @@ bool V5Reader::tagAt(uint64_t at, uint32_t* type, uint32_t* bytes, std::string* 
     return false;
   }
   unsigned char raw[8];
-  if (::pread(fd_, raw, 8, static_cast<off_t>(at)) != 8) {
+  if (platform::ReadAt(fd_, raw, 8, at) != 8) {
     *why = "the element tag cannot be read";
     return false;
   }

@@ -9,7 +9,7 @@
 
 #include "mat/mat_header.h"
 #include "mat/mat_internal.h"
-#include "text/qsafefile.h"
+#include "io/qsafefile.h"
 
 static_assert(std::endian::native == std::endian::little,
               "the writers emit host-order data and declare it little-endian");
@@ -153,8 +153,6 @@ class V5Writer final : public MATFile {
 
 }  // namespace
 
-MATFile* OpenV5Writer(const char* filename) {
-  return OpenWriter<V5Writer>(filename);
-}
+MATFile* OpenV5Writer(const char* filename) { return Opened(new V5Writer, filename); }
 
 }  // namespace matlayer

@@ -5,13 +5,6 @@
 // parent hands them on as they come. A child that dies (a signal, or a
 // stream cut short) is reported as damage; the variables before it stay
 // converted, as with damage the other readers find.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/types.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -22,6 +15,8 @@
 #include "mat/mat_hdf5.h"
 #include "mat/mat_reader.h"
 #include "msg/qlog.h"
+#include "platform/child_process.h"
+#include "platform/file_io.h"
 
 // Present only in sanitizer builds: the child clears it so that a fault the
 // sanitizer catches inside the HDF5 library ends the child and nothing else.
@@ -33,23 +28,10 @@ namespace {
 
 enum Record : uint32_t { kOpened = 1, kOpenFailed, kArray, kReport, kEnd };
 
-bool writeAll(int fd, const void* data, size_t size) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = ::write(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 bool readAll(int fd, void* data, size_t size) {
   char* p = static_cast<char*>(data);
   while (size > 0) {
-    ssize_t n = ::read(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
+    long long n = platform::Read(fd, p, size);
     if (n <= 0) return false;
     p += n;
     size -= static_cast<size_t>(n);
@@ -59,62 +41,56 @@ bool readAll(int fd, void* data, size_t size) {
 
 template <class T>
 bool put(int fd, T value) {
-  return writeAll(fd, &value, sizeof value);
+  return platform::WriteAll(fd, &value, sizeof value);
 }
 
 int childOut = -1;
 
 void sendReport(const char* text) {
   uint32_t length = static_cast<uint32_t>(std::strlen(text));
-  if (!put(childOut, kReport) || !put(childOut, length) || !writeAll(childOut, text, length)) ::_exit(0);
+  if (!put(childOut, kReport) || !put(childOut, length) || !platform::WriteAll(childOut, text, length))
+    platform::ExitChild(0);
 }
 
-// Reads the whole file and streams it to out; never returns. _exit skips
-// the parent's exit handlers and stdio buffers, which are not the child's.
+// Reads the whole file and streams it to out, in the child; never returns.
 [[noreturn]] void runChild(const std::string& path, int fd, uint64_t size, int out) {
-  // Die by the signal itself rather than in a handler inherited from the
-  // parent (a sanitizer's or a fuzzer's would take the fault for its own).
-  for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) ::signal(sig, SIG_DFL);
-  ::signal(SIGPIPE, SIG_IGN);
   // A library caught in an endless loop by a damaged file is stopped after
   // ten minutes of processor time and a minute more per gigabyte (reading
   // gigabytes takes seconds); the parent then reports the file as damaged
   // instead of waiting forever.
-  rlim_t seconds = 600 + static_cast<rlim_t>(size >> 30) * 60;
-  struct rlimit cpu = {seconds, seconds + 10};
-  ::setrlimit(RLIMIT_CPU, &cpu);
+  platform::LimitProcessorTime(600 + (size >> 30) * 60);
   if (__sanitizer_set_death_callback) __sanitizer_set_death_callback(nullptr);
   childOut = out;
   SetReportSink(sendReport);
   std::unique_ptr<MATFile> reader(OpenV73ReaderInProcess(path, fd, size));
   if (!reader) {
     put(out, kOpenFailed);
-    ::_exit(0);
+    platform::ExitChild(0);
   }
-  if (!put(out, kOpened) || !put(out, static_cast<int64_t>(reader->CountRemaining()))) ::_exit(0);
+  if (!put(out, kOpened) || !put(out, static_cast<int64_t>(reader->CountRemaining()))) platform::ExitChild(0);
   const char* name = nullptr;
   while (mxArray* raw = reader->Next(&name)) {
     std::unique_ptr<mxArray> a(raw);
     uint32_t nameLength = static_cast<uint32_t>(a->name.size());
     uint32_t rank = static_cast<uint32_t>(a->dims.size());
     bool ok = put(out, kArray) && put(out, static_cast<int64_t>(reader->CountRemaining())) &&
-              put(out, nameLength) && writeAll(out, a->name.data(), nameLength) && put(out, rank) &&
-              writeAll(out, a->dims.data(), rank * sizeof(mwSize)) &&
-              writeAll(out, a->pr, a->count * sizeof(double));
-    if (!ok) ::_exit(0);
+              put(out, nameLength) && platform::WriteAll(out, a->name.data(), nameLength) && put(out, rank) &&
+              platform::WriteAll(out, a->dims.data(), rank * sizeof(mwSize)) &&
+              platform::WriteAll(out, a->pr, a->count * sizeof(double));
+    if (!ok) platform::ExitChild(0);
   }
   put(out, kEnd);
-  ::_exit(0);
+  platform::ExitChild(0);
 }
 
 class V73ChildReader final : public ReaderBase {
  public:
   V73ChildReader(const std::string& path, int fd, uint64_t size) : ReaderBase(path, fd, size) {}
   ~V73ChildReader() override {
-    if (in_ >= 0) ::close(in_);
+    if (in_ >= 0) platform::Close(in_);
     // A child still reading is not waited for: its variables are not wanted.
     if (child_ > 0) {
-      ::kill(child_, SIGKILL);
+      platform::KillChild(child_);
       reap();
     }
   }
@@ -128,24 +104,25 @@ class V73ChildReader final : public ReaderBase {
       report("matOpen(); can't read '%s': no HDF5 library (%s)", path_.c_str(), why);
       return false;
     }
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
+    int in = -1, out = -1;
+    if (!platform::OpenPipe(&in, &out)) {
       report("matOpen(); can't read '%s': no pipe to the reader process (%s)", path_.c_str(), std::strerror(errno));
       return false;
     }
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      ::close(fds[0]);
-      runChild(path_, fd_, size_, fds[1]);
-    }
-    ::close(fds[1]);
-    if (pid < 0) {
-      report("matOpen(); can't read '%s': no reader process (%s)", path_.c_str(), std::strerror(errno));
-      ::close(fds[0]);
+    auto child = [&] {
+      platform::Close(in);
+      runChild(path_, fd_, size_, out);
+    };
+    int id = platform::StartChild(child);
+    int err = errno;
+    platform::Close(out);
+    if (id < 0) {
+      report("matOpen(); can't read '%s': no reader process (%s)", path_.c_str(), std::strerror(err));
+      platform::Close(in);
       return false;
     }
-    child_ = pid;
-    in_ = fds[0];
+    child_ = id;
+    in_ = in;
     uint32_t kind = 0;
     if (!readAll(in_, &kind, sizeof kind)) {
       report("matOpen(); '%s' damaged: the HDF5 library failed opening it (%s)", path_.c_str(),
@@ -221,23 +198,22 @@ class V73ChildReader final : public ReaderBase {
 
   // How the child ended, once the stream broke off.
   std::string childEnd() {
-    if (in_ >= 0) ::close(in_);
+    if (in_ >= 0) platform::Close(in_);
     in_ = -1;
-    int status = reap();
-    if (status >= 0 && WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
-    if (status >= 0 && WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+    platform::ChildEnd end = reap();
+    if (end.how == platform::ChildEnd::kSignalled) return "signal " + std::to_string(end.code);
+    if (end.how == platform::ChildEnd::kExited) return "exit status " + std::to_string(end.code);
     return "reader process lost";
   }
 
-  int reap() {
-    int status = -1;
-    while (child_ > 0 && ::waitpid(child_, &status, 0) < 0 && errno == EINTR) {
-    }
+  platform::ChildEnd reap() {
+    platform::ChildEnd end;
+    if (child_ > 0) end = platform::WaitChild(child_);
     child_ = -1;
-    return status;
+    return end;
   }
 
-  pid_t child_ = -1;
+  int child_ = -1;
   int in_ = -1;
   int64_t remaining_ = 0;
 };
@@ -245,12 +221,7 @@ class V73ChildReader final : public ReaderBase {
 }  // namespace
 
 MATFile* OpenV73Reader(const std::string& path, int fd, uint64_t size) {
-  auto* r = new V73ChildReader(path, fd, size);
-  if (!r->Open()) {
-    delete r;
-    return nullptr;
-  }
-  return r;
+  return Opened(new V73ChildReader(path, fd, size));
 }
 
 }  // namespace matlayer

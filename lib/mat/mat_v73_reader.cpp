@@ -2,8 +2,6 @@
 // variables are the root group's links (in creation order when the file
 // tracks it, else in name order), less MATLAB's own "#refs#" and
 // "#subsystem#" groups.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -318,12 +316,7 @@ mxArray* V73Reader::Next(const char**) {
 }  // namespace
 
 MATFile* OpenV73ReaderInProcess(const std::string& path, int fd, uint64_t size) {
-  auto* r = new V73Reader(path, fd, size);
-  if (!r->Open()) {
-    delete r;
-    return nullptr;
-  }
-  return r;
+  return Opened(new V73Reader(path, fd, size));
 }
 
 }  // namespace matlayer

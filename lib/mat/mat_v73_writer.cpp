@@ -2,9 +2,6 @@
 // HDF5 writes the temporary file of a QSafeFile; the MAT header goes into the
 // 512-byte user block once HDF5 has closed it, and only then is it renamed
 // over the target.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -13,7 +10,8 @@
 #include "mat/mat_header.h"
 #include "mat/mat_internal.h"
 #include "msg/qlog.h"
-#include "text/qsafefile.h"
+#include "io/qsafefile.h"
+#include "platform/file_io.h"
 // Last: the HDF5 calls below go through the loaded library.
 #include "mat/hdf5_calls.h"
 
@@ -55,7 +53,7 @@ class V73Writer final : public MATFile {
  public:
   ~V73Writer() override {
     if (file_ >= 0) H5Fclose(file_);
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) platform::Close(fd_);
   }
 
   bool Open(const char* filename) {
@@ -80,7 +78,7 @@ class V73Writer final : public MATFile {
       errno = EIO;
       return false;
     }
-    fd_ = ::open(out_.TempPath(), O_WRONLY | O_CLOEXEC);
+    fd_ = platform::OpenWrite(out_.TempPath());
     if (fd_ < 0) return false;
     return true;
   }
@@ -117,9 +115,8 @@ class V73Writer final : public MATFile {
       errno = EFBIG;
       return 1;
     }
-    if (int err = ::posix_fallocate(fd_, 0, static_cast<off_t>(need))) {
+    if (!platform::AllocateSpace(fd_, need)) {
       poisoned_ = true;
-      errno = err;
       return 1;
     }
     if (!write(name, a)) {
@@ -134,7 +131,7 @@ class V73Writer final : public MATFile {
     bool ok = !poisoned_ && file_ >= 0;
     if (file_ >= 0 && H5Fclose(file_) < 0) ok = false;
     file_ = -1;
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) platform::Close(fd_);
     fd_ = -1;
     if (ok) {
       unsigned char header[kHeaderSize];
@@ -200,8 +197,6 @@ class V73Writer final : public MATFile {
 
 }  // namespace
 
-MATFile* OpenV73Writer(const char* filename) {
-  return OpenWriter<V73Writer>(filename);
-}
+MATFile* OpenV73Writer(const char* filename) { return Opened(new V73Writer, filename); }
 
 }  // namespace matlayer

@@ -1,7 +1,5 @@
 // The array calls (mxCreateDoubleMatrix, mxGetPr, ...) and the allocation
 // guard shared by the layer's writers and readers.
-#include <unistd.h>
-
 #include <cstdlib>
 #include <new>
 

@@ -1,24 +1,26 @@
 #include "msg/qlog.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
-#include "msg/qremotelog.h"
+#include "platform/file_io.h"
+#include "platform/file_lock.h"
 #include "platform/msgbox.h"
-#include "text/qexpand.h"
+#include "platform/process.h"
+#include "msg/qexpand.h"
 
 int QLogSwitches = 14;
 
 namespace {
 
 bool startMarkerIssued = false;
+QRemoteSink remoteSink = nullptr;
+
+void sendRemote(const char* text) {
+  if (remoteSink) remoteSink(text);
+}
 
 const char* const kAppName = "vovizi";
 
@@ -53,9 +55,7 @@ void issueStartMarker(int flags) {
   QLogMessage((flags & ~0x46F) | QLOG_INFO, "--- application start ---");
 }
 
-int openLog(const char* name) {
-  return ::open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-}
+int openLog(const char* name) { return platform::OpenAppend(name); }
 
 // Renames QLOG.txt, open as fd and found beyond the limit, to QLOG_OLD.txt;
 // closes fd. Processes logging at once may all find the log full: the first
@@ -70,22 +70,22 @@ void rotateLog(int fd) {
   // A lock held elsewhere means another process is rotating right now (or
   // something else holds the log): this message is appended instead of
   // waiting for it.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
+  if (!platform::TryLockFile(fd)) {
+    platform::Close(fd);
     return;
   }
-  struct stat held, named;
-  bool stillFull = ::fstat(fd, &held) == 0 && ::stat(logName, &named) == 0 &&
-                   held.st_dev == named.st_dev && held.st_ino == named.st_ino &&
-                   held.st_size > QLOG_ROTATE_SIZE;
+  platform::FileInfo held, named;
+  bool stillFull = platform::StatFile(fd, &held) && platform::StatPath(logName, &named) &&
+                   held.device == named.device && held.inode == named.inode &&
+                   held.size > static_cast<uint64_t>(QLOG_ROTATE_SIZE);
   if (stillFull) {
-    std::remove(oldName);
+    platform::Remove(oldName);
     // A log that cannot be renamed starts afresh rather than grow on.
-    if (std::rename(logName, oldName) != 0) std::remove(logName);
+    if (!platform::Rename(logName, oldName)) platform::Remove(logName);
     int created = openLog(logName);
-    if (created >= 0) ::close(created);
+    if (created >= 0) platform::Close(created);
   }
-  ::close(fd);
+  platform::Close(fd);
 }
 
 // Appends one QLOG line. The line is built whole and handed to one write on
@@ -95,9 +95,9 @@ void writeQlogLine(const char* level, const char* text) {
   int fd = openLog(QExpandFilename("QLOG.txt"));
   bool rotated = false;
   while (fd >= 0) {
-    struct stat st;
-    long size = ::fstat(fd, &st) == 0 ? static_cast<long>(st.st_size) : 0;
-    if (size > QLOG_ROTATE_SIZE && !rotated) {
+    platform::FileInfo st;
+    uint64_t size = platform::StatFile(fd, &st) ? st.size : 0;
+    if (size > static_cast<uint64_t>(QLOG_ROTATE_SIZE) && !rotated) {
       // One rotation per message at most: a log that stays above the limit
       // (rename and removal both refused) is appended to rather than looped on.
       rotateLog(fd);
@@ -108,28 +108,29 @@ void writeQlogLine(const char* level, const char* text) {
     char stamp[80];
     std::time_t now = std::time(nullptr);
     std::tm local{};
-    if (!localtime_r(&now, &local) ||
+    if (!platform::LocalTime(now, &local) ||
         std::strftime(stamp, sizeof stamp, "%a %b %d %H:%M:%S", &local) == 0)
       stamp[0] = '\0';
     char line[QLOG_BUFSIZE + 160];
     int n = std::snprintf(line, sizeof line, "%s (%-5s): [%s/%d] %s", stamp, level,
-                          kAppName, static_cast<int>(::getpid()), text);
+                          kAppName, platform::ProcessId(), text);
     if (n > 0) {
       size_t len = static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n)
                                                          : sizeof line - 1;
-      ssize_t written = ::write(fd, line, len);
-      (void)written;
+      platform::Write(fd, line, len);
     }
-    ::close(fd);
+    platform::Close(fd);
     return;
   }
   char failure[128];
   std::snprintf(failure, sizeof failure, "[%s/%d] Can't open log file (QLOG)", kAppName,
-                static_cast<int>(::getpid()));
+                platform::ProcessId());
   std::fprintf(stderr, "** %s\n", failure);
 }
 
 }  // namespace
+
+void QLogSetRemoteSink(QRemoteSink sink) { remoteSink = sink; }
 
 void QLogMessage(int flags, const char* format, ...) {
   if (!startMarkerIssued) issueStartMarker(flags);
@@ -146,10 +147,10 @@ void QLogMessage(int flags, const char* format, ...) {
   if (flags & QLOG_MSGBOX)
     QMessageBox(text, (flags & QLOG_FATAL) ? "Fatal error - program will exit" : "Error",
                 QMB_ICONEXCLAMATION | QMB_TOPMOST);
-  if (!(flags & QLOG_NOREMOTE)) {
+  if (!(flags & QLOG_NOREMOTE) && remoteSink) {
     char remote[QLOG_BUFSIZE];
     std::snprintf(remote, sizeof remote, "%s: %s", level, text);
-    QRemoteLogSend(remote);
+    sendRemote(remote);
   }
   writeQlogLine(level, text);
 }
@@ -162,7 +163,7 @@ void QPrintf(const char* format, ...) {
   va_end(args);
   if (!startMarkerIssued) issueStartMarker(0);
   std::fprintf(stderr, "%s", text);
-  QRemoteLogSend(text);
+  sendRemote(text);
 }
 
 void QInfo(const char* format, ...) {

@@ -1,7 +1,7 @@
 // Message routines of the support library and the QLOG.txt log file.
 //
 // QPrintf carries progress text to the console (standard error) and the
-// remote log channel; QInfo, QWarning and QError are the three kinds of
+// remote sink; QInfo, QWarning and QError are the three kinds of
 // report; QLogMessage is the logger behind them. The first message of a
 // process issues the start marker "--- application start ---". Every logged
 // message appends one line to QLOG.txt in the current directory, which is
@@ -36,3 +36,9 @@ void QLogMessage(int flags, const char* format, ...) QPRINTF_CHECK(2, 3);
 constexpr int QLOG_BUFSIZE = 10240;
 // QLOG.txt is rotated when a message finds it larger than this.
 constexpr long QLOG_ROTATE_SIZE = 10000000L;
+
+// Where every message goes beyond the console and QLOG.txt: each program
+// installs the remote log channel here at start-up (remote/qremotelog.h).
+// Until then, or with null, messages go nowhere else.
+using QRemoteSink = void (*)(const char* text);
+void QLogSetRemoteSink(QRemoteSink sink);

@@ -1,11 +1,12 @@
 #include "msg/qprogress.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+
+#include "platform/file_io.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ std::atomic<QProgress*> current{nullptr};
 
 void writeAll(int fd, const char* text, size_t length) {
   while (length > 0) {
-    ssize_t n = ::write(fd, text, length);
+    long long n = platform::Write(fd, text, length);
     if (n <= 0) return;  // a progress line is not worth retrying for
     text += n;
     length -= static_cast<size_t>(n);
@@ -23,14 +24,14 @@ void writeAll(int fd, const char* text, size_t length) {
 }  // namespace
 
 QProgress::QProgress(const char* label, uint64_t total)
-    : QProgress(label, total, STDERR_FILENO, 1000, 250) {}
+    : QProgress(label, total, platform::kStandardError, 1000, 250) {}
 
 QProgress::QProgress(const char* label, uint64_t total, int fd, int delayMs, int periodMs)
     : total_(total), fd_(fd), delayMs_(delayMs), periodMs_(periodMs > 0 ? periodMs : 1) {
   std::snprintf(label_, sizeof label_, "%s", label ? label : "");
   QProgress* none = nullptr;
   current.compare_exchange_strong(none, this);
-  if (!::isatty(fd_)) return;
+  if (!platform::IsTerminal(fd_)) return;
   try {
     shower_ = std::thread([this] { show(); });
   } catch (...) {

@@ -28,14 +28,14 @@ QNAddress::~QNAddress() {
 
 void QNAddress::Set(uint16_t family, uint32_t address, uint16_t port) {
   addr_.sin_family = family;
-  addr_.sin_addr.s_addr = htonl(address);
-  addr_.sin_port = htons(port);
+  addr_.sin_addr.s_addr = win::htonl(address);
+  addr_.sin_port = win::htons(port);
 }
 
 bool QNAddress::GetByName(const char* host) {
   name_.Assign(host ? host : "");
   const char* text = name_.CStr();
-  in_addr_t dotted = inet_addr(text);
+  uint32_t dotted = win::inet_addr(text);
   if (dotted != INADDR_NONE) {
     addr_.sin_addr.s_addr = dotted;
     return true;
@@ -58,7 +58,7 @@ bool QNAddress::GetByName(const char* host) {
 }
 
 const char* QNAddress::ToString() const {
-  unsigned long a = ntohl(addr_.sin_addr.s_addr);
+  unsigned long a = win::ntohl(addr_.sin_addr.s_addr);
   std::snprintf(addressText, sizeof addressText, "%lu.%lu.%lu.%lu", a >> 24, (a >> 16) & 255,
                 (a >> 8) & 255, a & 255);
   return addressText;

@@ -8,11 +8,10 @@
 // next call overwrites it. Nothing throws; GetByName reports its own failure.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <cstdint>
 
 #include "msg/qlog.h"
+#include "platform/winsock.h"
 #include "text/qstr.h"
 
 class QNAddress {

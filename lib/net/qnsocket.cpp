@@ -1,6 +1,5 @@
 #include "net/qnsocket.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "net/qnstartup.h"
@@ -21,9 +20,9 @@ bool QNSocket::Open(uint16_t port, int32_t type, uint32_t flags, const char* hos
   flags_ |= flags;
   type_ = type;
   if (type == TypeStream) {
-    handle_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    handle_ = win::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   } else if (type == TypeDatagram) {
-    handle_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    handle_ = win::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   } else {
     QNReportError("QNSocket:Open(); unknown type %d", type);
     return false;
@@ -45,8 +44,8 @@ bool QNSocket::Open(uint16_t port, int32_t type, uint32_t flags, const char* hos
     size_t length = entry->h_length > 0 ? static_cast<size_t>(entry->h_length) : 0;
     if (length > sizeof peer.sin_addr) length = sizeof peer.sin_addr;
     std::memcpy(&peer.sin_addr, entry->h_addr_list[0], length);
-    peer.sin_port = htons(port);
-    if (::connect(handle_, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) ==
+    peer.sin_port = win::htons(port);
+    if (win::connect(handle_, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) ==
         win::SOCKET_ERROR) {
       QWarning("QSocket::Open(); can't connect to '%s'", host ? host : "");
       return false;
@@ -70,8 +69,8 @@ bool QNSocket::Open(uint16_t port, int32_t type, uint32_t flags, const char* hos
 
 int32_t QNSocket::Bind(const QNAddress& address) {
   if (handle_ <= 0) return -1;
-  int rc = ::bind(handle_, reinterpret_cast<const sockaddr*>(&address.SockAddr()),
-                  sizeof(sockaddr_in));
+  int rc = win::bind(handle_, reinterpret_cast<const sockaddr*>(&address.SockAddr()),
+                     sizeof(sockaddr_in));
   if (rc < 0) QNReportError("QNSocket:Bind(); can't bind to address %s", address.ToString());
   return rc;
 }
@@ -79,7 +78,8 @@ int32_t QNSocket::Bind(const QNAddress& address) {
 int32_t QNSocket::SetReuseAddr(bool on) {
   if (handle_ <= 0) return -1;
   int32_t value = on ? 1 : 0;
-  int rc = ::setsockopt(handle_, SOL_SOCKET, SO_REUSEADDR, &value, sizeof value);
+  int rc = win::setsockopt(handle_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&value),
+                           sizeof value);
   if (rc < 0) QNReportError("QNSocket:SetReuseAddr(); can't set");
   return rc;
 }
@@ -95,7 +95,8 @@ int32_t QNSocket::SetNonBlocking(bool on) {
 int32_t QNSocket::SetBroadcast(bool on) {
   if (handle_ <= 0) return -1;
   int32_t value = on ? 1 : 0;
-  int rc = ::setsockopt(handle_, SOL_SOCKET, SO_BROADCAST, &value, sizeof value);
+  int rc = win::setsockopt(handle_, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&value),
+                           sizeof value);
   if (rc < 0) QNReportError("QNSocket:SetBroadcast(); can't set");
   if (on)
     flags_ |= FlagBroadcast;
@@ -111,13 +112,12 @@ int32_t QNSocket::Write(const void* buffer, int32_t length, const QNAddress* des
     // Not open: descriptor 0 is this process's standard input, never a
     // socket of ours, so nothing may be sent on it. Fail as the platform
     // fails a send on something that is not a socket.
-    errno = ENOTSOCK;
+    win::WSASetLastError(win::WSAENOTSOCK);
     rc = win::SOCKET_ERROR;
   } else if (type_ != TypeDatagram) {
-    ssize_t sent = ::send(handle_, buffer, static_cast<size_t>(length), MSG_NOSIGNAL);
-    rc = sent < 0 ? win::SOCKET_ERROR : static_cast<long>(sent);
+    rc = win::send(handle_, static_cast<const char*>(buffer), length, 0);
   } else if (flags_ & FlagBroadcast) {
-    local_.SockAddr().sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    local_.SockAddr().sin_addr.s_addr = win::htonl(INADDR_BROADCAST);
     rc = win::sendto(handle_, buffer, static_cast<size_t>(length), 0,
                      reinterpret_cast<const sockaddr*>(&local_.SockAddr()), sizeof(sockaddr_in));
   } else if (destination) {

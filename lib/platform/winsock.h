@@ -5,8 +5,9 @@
 // returning a host entry. Here they sit on POSIX sockets: start-up needs no
 // work and grants what is asked up to 2.2, the last socket error is errno,
 // FIONBIO is the platform's own, and the host look-up is getaddrinfo for
-// IPv4 with the canonical name. socket, bind, connect, send, setsockopt,
-// inet_addr and the byte-order helpers are POSIX's own and used directly.
+// IPv4 with the canonical name. socket, connect, bind, setsockopt and send
+// take Winsock's argument types; the byte-order and dotted-decimal helpers
+// are functions, as Winsock has them.
 //
 // Nothing here throws or aborts; failures come back as the Winsock results
 // (SOCKET_ERROR, INVALID_SOCKET, a null host entry) with the error in errno.
@@ -18,8 +19,16 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
+
+// glibc makes the byte-order helpers macros when optimising, which would
+// rewrite the names declared below; its functions stay declared.
+#undef htonl
+#undef htons
+#undef ntohl
+#undef ntohs
 
 namespace win {
 
@@ -44,7 +53,18 @@ int WSAStartup(WORD requested, WSADATA* data);
 int WSACleanup();
 // The error of the last failed socket call: errno.
 int WSAGetLastError();
+void WSASetLastError(int error);
+// Winsock's name for a call on something that is not a socket.
+constexpr int WSAENOTSOCK = ENOTSOCK;
 
+// Opens close-on-exec, so that no program started later inherits it.
+SOCKET socket(int af, int type, int protocol);
+int connect(SOCKET s, const sockaddr* name, int namelen);
+int bind(SOCKET s, const sockaddr* name, int namelen);
+int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen);
+// Bytes sent or SOCKET_ERROR; a peer that has gone raises no SIGPIPE, the
+// send fails with EPIPE instead.
+int send(SOCKET s, const char* buf, int len, int flags);
 int closesocket(SOCKET s);
 // FIONBIO with *arg non-zero switches non-blocking mode on, zero off.
 int ioctlsocket(SOCKET s, unsigned long cmd, unsigned long* arg);
@@ -61,6 +81,14 @@ long sendto(SOCKET s, const void* buf, size_t len, int flags, const sockaddr* to
 // the next look-up overwrites. On failure null, with errno set to the
 // resolver's code (glibc's negative EAI_ value, or the system error).
 const hostent* gethostbyname(const char* name);
+
+uint32_t htonl(uint32_t hostlong);
+uint16_t htons(uint16_t hostshort);
+uint32_t ntohl(uint32_t netlong);
+uint16_t ntohs(uint16_t netshort);
+// The address (network order) of dotted-decimal text; INADDR_NONE for text
+// that is not one.
+uint32_t inet_addr(const char* cp);
 
 // --- For tests only; the programs never call these. ---
 

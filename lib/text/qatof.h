@@ -1,281 +1,34 @@
-// QAtof: the C library's atof over a piece of text, without its cost.
-//
-// Gives exactly what atof would give for the same characters followed by a
-// terminator: leading white space skipped, the longest numeric prefix taken
-// (decimal, hexadecimal, inf and nan spellings), 0.0 when there is none,
-// +-HUGE_VAL on overflow. Plain decimal numbers are converted without locale
-// look-ups or allocation; the rare rest is handed to strtod. Never throws.
+// QAtof: the C library's atof over a piece of text, without its cost, and
+// QAtofField with QFieldEnd16, the same conversion for the fields of a log
+// line when the caller has found where they end. Nothing here throws.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "text/qatof_fast.h"
 
+// Exactly what atof gives for these characters followed by a terminator:
+// leading white space skipped, the longest numeric prefix taken (decimal,
+// hexadecimal, inf and nan spellings), 0.0 when there is none, +-HUGE_VAL
+// on overflow. Reads only [text, text + length); plain decimal numbers take
+// no locale look-up or allocation.
 double QAtof(const char* text, size_t length);
 
-// The fast road alone, for callers that scan the text themselves: converts a
-// plain decimal number at the very start of [text, end) (no white space
-// skipped), sets *value and returns where the number ends, or returns null
-// when the text needs QAtof. A non-null result always agrees with QAtof.
-// readable, when given, is how far memory may be read (at least end): a
-// number near the end of a line then still takes the quickest road.
-inline const char* QAtofFast(const char* text, const char* end, double* value,
-                             const char* readable = nullptr);
+// How many bytes past a field's start QAtofField and QFieldEnd16 may read,
+// wherever the field ends: a caller guarantees that much readable memory.
+constexpr ptrdiff_t kQAtofFieldRoom = 32;
 
-// A whole field [text, end), known to hold no space or control character,
-// converted when it is exactly a plain decimal of the common short shapes:
+// Converts the whole field [text, end), known to hold no space or control
+// character, when it is exactly a plain decimal of the common short shapes:
 // an optional minus, at most 8 integer digits, a point and fraction digits
 // within the first 16 characters, and an exponent of one or two digits.
-// False for anything else (QAtof has the answer then). Reads up to
-// qatof_detail::kShortRoom (32) characters from text, wherever end is. A
-// true result always agrees with QAtof over the field.
-inline bool QAtofField(const char* text, const char* end, double* value);
-
-// The fast road's parts, inline so that scanning loops keep them in their
-// registers.
-namespace qatof_detail {
-
-constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-inline bool isDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
-
-constexpr uint64_t kPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000,
-                                  100000000};
-
-// How many of the 8 characters in chunk (first character in the lowest
-// byte) are decimal digits before the first that is not. Borrows and carries
-// only run towards later characters, so they never disturb that count.
-inline int leadingDigits(uint64_t chunk) {
-  uint64_t x = chunk - 0x3030303030303030ULL;
-  uint64_t notDigit = ((x + 0x7676767676767676ULL) | x) & 0x8080808080808080ULL;
-  return notDigit ? __builtin_ctzll(notDigit) >> 3 : 8;
-}
-
-// The value of the first n (1 to 8) digits of chunk: pairs of digits, then
-// pairs of pairs, each step one multiplication that adds ten, a hundred or
-// ten thousand times the earlier part to the later one.
-inline uint64_t digitsValue(uint64_t chunk, int n) {
-  uint64_t v = (chunk - 0x3030303030303030ULL) << (8 * (8 - n));
-  v = ((v * (1 + (10 << 8))) >> 8) & 0x00FF00FF00FF00FFULL;
-  v = ((v * (1 + (100 << 16))) >> 16) & 0x0000FFFF0000FFFFULL;
-  return (v * (1 + (uint64_t{10000} << 32))) >> 32;
-}
-
-// Room shortDecimal reads in after the text's start (29 characters at most).
-constexpr ptrdiff_t kShortRoom = 32;
-
-// Whether c ends a number: a number before it cannot run on past it.
-inline bool endsNumber(char c) { return c == '\n' || c == '\r' || c == ' ' || c == '\0'; }
-
-inline uint64_t load8(const char* p) {
-  uint64_t chunk;
-  std::memcpy(&chunk, p, 8);
-  return chunk;
-}
-
-// Digits at p, at most 8, and their value added to mantissa.
-inline int takeChunk(const char* p, uint64_t& mantissa) {
-  uint64_t chunk = load8(p);
-  int n = leadingDigits(chunk);
-  if (n > 0) mantissa = mantissa * kPow10Int[n] + digitsValue(chunk, n);
-  return n;
-}
-
-// The value of mantissa times ten to the exponent, rounded once: exact
-// where mantissa fits 53 bits and the exponent lies within +-22, since both
-// factors are exact doubles then; scaled is false outside that range.
-inline double scaledExactly(uint64_t mantissa, int exponent, bool negative) {
-  double v = static_cast<double>(mantissa);
-  v = exponent >= 0 ? v * kPow10[exponent] : v / kPow10[-exponent];
-  return negative ? -v : v;
-}
-
-inline bool scaled(uint64_t mantissa, int exponent, bool negative, double* out) {
-  if (mantissa > (uint64_t{1} << 53) || exponent < -22 || exponent > 22) return false;
-  *out = scaledExactly(mantissa, exponent, negative);
-  return true;
-}
-
-// The shapes most log values take, without loops: a sign, up to 7 integer
-// digits, up to 15 fraction digits, a short exponent. Null for everything
-// else (LongDecimal then has its turn). Needs kShortRoom characters of text.
-__attribute__((always_inline)) inline const char* shortDecimal(const char* p, double* out) {
-  bool negative = *p == '-';
-  p += negative || *p == '+';
-  uint64_t head = load8(p);
-  int digits = leadingDigits(head);
-  if (digits == 8) return nullptr;
-  p += digits;
-  uint64_t mantissa = 0;
-  int exponent = 0;
-  if (*p == '.') {
-    ++p;
-    uint64_t tail = load8(p);
-    int n = leadingDigits(tail);
-    if (n < 8 && digits + n <= 8) {
-      // Both runs of digits fit one word: the integer digits, then the
-      // fraction's, converted at once.
-      if (digits + n > 0) {
-        uint64_t integer = head & ((uint64_t{1} << (8 * digits)) - 1);
-        mantissa = digitsValue(integer | (tail << (8 * digits)), digits + n);
-      }
-    } else {
-      if (digits > 0) mantissa = digitsValue(head, digits);
-      n = takeChunk(p, mantissa);
-      if (n == 8) {
-        p += 8;
-        n = takeChunk(p, mantissa);
-        if (n == 8) return nullptr;
-        exponent = -8;
-      }
-    }
-    p += n;
-    exponent -= n;
-    digits -= exponent;
-  } else if (digits > 0) {
-    mantissa = digitsValue(head, digits);
-  }
-  // More than 19 digits may have wrapped the mantissa; "0x" is hexadecimal.
-  if (digits == 0 || digits > 19 || (*p | 0x20) == 'x') return nullptr;
-  if ((*p | 0x20) == 'e') {
-    const char* q = p + 1;
-    bool negExp = *q == '-';
-    q += negExp || *q == '+';
-    if (isDigit(*q)) {
-      int e = *q++ - '0';
-      if (isDigit(*q)) e = e * 10 + (*q++ - '0');
-      if (isDigit(*q)) return nullptr;
-      exponent += negExp ? -e : e;
-      p = q;
-    }
-  }
-  return scaled(mantissa, exponent, negative, out) ? p : nullptr;
-}
-
-// Bit k set where text[k], of the 16 characters at text, is not a decimal
-// digit. The plain version serves where SSE2 is missing.
-inline unsigned nonDigits16Plain(const char* text) {
-  unsigned marks = 0;
-  for (int k = 0; k < 16; ++k) marks |= static_cast<unsigned>(!isDigit(text[k])) << k;
-  return marks;
-}
-
-inline unsigned nonDigits16(const char* text) {
-#if defined(__SSE2__)
-  __m128i digits = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text)),
-                                _mm_set1_epi8('0'));
-  __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(digits, _mm_set1_epi8(9)), digits);
-  return ~static_cast<unsigned>(_mm_movemask_epi8(isDigit)) & 0xFFFFu;
-#else
-  return nonDigits16Plain(text);
-#endif
-}
-
-// How far from text the first character at or below a space is (a space, a
-// line break, a NUL or another control character): where a field of a log
-// line ends. 16 when none of the 16 characters at text is.
-inline int firstStop16Plain(const char* text) {
-  // Bytes below 0x21 get their top bit set; those above the first may be
-  // marked wrongly, which does not matter for finding the first.
-  auto marks = [](uint64_t w) { return (w - 0x2121212121212121ULL) & ~w & 0x8080808080808080ULL; };
-  if (uint64_t m = marks(load8(text))) return __builtin_ctzll(m) >> 3;
-  uint64_t m = marks(load8(text + 8));
-  return m ? 8 + (__builtin_ctzll(m) >> 3) : 16;
-}
-
-inline int firstStop16(const char* text) {
-#if defined(__SSE2__)
-  __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
-  __m128i stops = _mm_cmpeq_epi8(_mm_min_epu8(chars, _mm_set1_epi8(' ')), chars);
-  return __builtin_ctz(static_cast<unsigned>(_mm_movemask_epi8(stops)) | 0x10000u);
-#else
-  return firstStop16Plain(text);
-#endif
-}
-
-// QAtofField's work. The field's length is known, so nothing here looks
-// for where the number ends: where its digit runs end comes from one mask of
-// the field's first 16 characters, and the shape must then fill the field.
-__attribute__((always_inline)) inline bool fieldDecimal(const char* p, const char* end,
-                                                        double* out) {
-  bool negative = *p == '-';
-  unsigned first = negative;  // where the digits start
-  // Marks past the 16 characters read as non-digits, so that every run ends.
-  unsigned marks = nonDigits16(p) | ~0xFFFFu;
-  unsigned digits = static_cast<unsigned>(__builtin_ctz(marks >> first));
-  unsigned at = first + digits;  // just past the integer digits
-  const char* q = p + at;
-  uint64_t mantissa;
-  int exponent = 0;
-  // At most 15 digits fit the 16 characters: the mantissa stays below 2^53
-  // and the exponent within -15 .. 0 until an exponent part is read.
-  if (*q == '.') {
-    unsigned n = static_cast<unsigned>(__builtin_ctz(marks >> (at + 1)));
-    unsigned all = digits + n;
-    uint64_t tail = load8(q + 1);
-    if (all <= 8 && digits < 8) {
-      // Integer and fraction digits converted together, as one word.
-      if (all == 0) return false;
-      uint64_t integer = load8(p + first) & ((uint64_t{1} << (8 * digits)) - 1);
-      mantissa = digitsValue(integer | (tail << (8 * digits)), static_cast<int>(all));
-    } else {
-      if (digits >= 8) return false;
-      unsigned firstRun = n < 8 ? n : 8;
-      mantissa = digitsValue(tail, static_cast<int>(firstRun));
-      if (digits > 0)
-        mantissa += digitsValue(load8(p + first), static_cast<int>(digits)) * kPow10Int[firstRun];
-      if (n > 8)
-        mantissa = mantissa * kPow10Int[n - 8] + digitsValue(load8(q + 9), static_cast<int>(n - 8));
-    }
-    q += 1 + n;
-    exponent = -static_cast<int>(n);
-  } else {
-    // More than 8 integer digits are left to QAtof.
-    if (digits == 0 || digits > 8) return false;
-    mantissa = digitsValue(load8(p + first), static_cast<int>(digits));
-  }
-  if (q != end) {
-    if ((*q | 0x20) != 'e') return false;
-    ++q;
-    bool negExp = *q == '-';
-    q += negExp || *q == '+';
-    unsigned e = static_cast<unsigned char>(*q) - unsigned{'0'};
-    if (e > 9) return false;
-    unsigned next = static_cast<unsigned char>(*++q) - unsigned{'0'};
-    if (next <= 9) {
-      e = e * 10 + next;
-      ++q;
-    }
-    if (q != end) return false;
-    exponent += negExp ? -static_cast<int>(e) : static_cast<int>(e);
-    if (exponent < -22 || exponent > 22) return false;
-  }
-  *out = scaledExactly(mantissa, exponent, negative);
-  return true;
-}
-
-// Everything shortDecimal leaves: long digit runs, long exponents.
-const char* LongDecimal(const char* text, const char* end, double* value);
-
-}  // namespace qatof_detail
-
-inline const char* QAtofFast(const char* text, const char* end, double* value,
-                             const char* readable) {
-  using namespace qatof_detail;
-  // shortDecimal may read past end where the text ends in a character that
-  // stops every number: it then cannot take in anything past end.
-  if (end - text >= kShortRoom ||
-      (readable && readable - text >= kShortRoom && end > text && endsNumber(end[-1])))
-    if (const char* p = shortDecimal(text, value)) return p;
-  return LongDecimal(text, end, value);
-}
-
+// False for anything else (QAtof has the answer then). A true result always
+// agrees with QAtof over the field.
 inline bool QAtofField(const char* text, const char* end, double* value) {
   return qatof_detail::fieldDecimal(text, end, value);
 }
+
+// How far from text the first character at or below a space is (a space, a
+// line break, a NUL or another control character), within the 16 characters
+// at text; 16 when there is none. Where a field of a log line ends.
+inline int QFieldEnd16(const char* text) { return qatof_detail::firstStop16(text); }

@@ -1,7 +1,7 @@
 // Eval against its table of results, and the three cases where the notation
 // as first laid out went wrong: long texts, long expressions and the one
 // quotient that does not fit 32 bits.
-#include "msg/eval.h"
+#include "remote/eval.h"
 
 #include <gtest/gtest.h>
 

@@ -35,7 +35,7 @@ std::vector<Var> ReadBack(const std::string& path) {
   if (!f) return vars;
   const char* name = nullptr;
   while (mxArray* a = matGetNextVariable(f, &name)) {
-    Var v{name};
+    Var v{name, {}, {}};
     const mwSize* d = mxGetDimensions(a);
     v.dims.assign(d, d + mxGetNumberOfDimensions(a));
     v.values.assign(mxGetPr(a), mxGetPr(a) + mxGetNumberOfElements(a));

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "msg/qlog.h"
-#include "msg/qoptions.h"
-#include "msg/qremotelog.h"
+#include "remote/qoptions.h"
+#include "remote/qremotelog.h"
 #include "net/qnadapterlist.h"
 #include "net/qnaddress.h"
 #include "net/qnsocket.h"

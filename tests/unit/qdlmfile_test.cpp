@@ -1,4 +1,5 @@
-#include "text/qdlmfile.h"
+#include "io/qdlmfile.h"
+#include "platform/mapping.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -165,11 +166,11 @@ TEST(QDLMFile, LogCutShortWhileMappedIsAReadError) {
   ASSERT_NE(reader.Mapping(), nullptr);
   ASSERT_EQ(::truncate((cwd / "cut.log").c_str(), 0), 0);
   QDLMCursor cursor;
-  cursor.Start(reader, 0);
+  cursor.Start(reader.Source(), 0);
   int pieces = 0;
   auto walk = [&] {
     while (cursor.NextData()) ++pieces;
   };
-  EXPECT_EQ(QDLMGuarded(walk), EIO);
+  EXPECT_EQ(platform::RunGuarded(walk), EIO);
   EXPECT_LT(pieces, 100001);
 }

@@ -1,4 +1,4 @@
-#include "text/qsafefile.h"
+#include "io/qsafefile.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "msg/qlog.h"
-#include "msg/qoptions.h"
-#include "msg/qremotelog.h"
+#include "remote/qoptions.h"
+#include "remote/qremotelog.h"
 #include "net/qnstartup.h"
 #include "platform/snmpagent.h"
 #include "platform/winsock.h"

@@ -3,8 +3,8 @@
 #include <ctime>
 #include <string>
 
-#include "text/qclock.h"
-#include "text/qexpand.h"
+#include "msg/qclock.h"
+#include "msg/qexpand.h"
 #include "unit_util.h"
 
 TEST(QExpandFilename, VolumesDriveLettersAndLimits) {

@@ -3,37 +3,24 @@
 //
 // The MAT layer writes beside the target and replaces it only when the whole
 // file is written, so a failure never leaves a half-written file behind; a
-// table whose log could not be read leaves the target alone altogether. When
-// the import wrote the file already (PlanMatExport), it is only completed.
+// table whose log could not be read leaves the target alone altogether.
 // Fields too long for a level 5 variable switch the whole file to 7.3.
 #include <cerrno>
 #include <cstring>
-#include <memory>
 
 #include "logtable/logfile.h"
 #include "mat/mat.h"
-#include "mat/mat_rows.h"
 #include "msg/qlog.h"
+#include "tracepack/export_mat.h"
+
+void WarnMatNotCompleted(const char* matFileName, int err) {
+  QWarning("LogFile:ExportMat(); can't complete '%s' (%s), the file was left as it was", matFileName,
+           std::strerror(err));
+}
 
 void LogFile::ExportMat(const char* matFileName) {
-  std::unique_ptr<MATRowFile> written = std::move(pendingMat_);
   if (!imported) {
     QWarning("LogFile:ExportMat(); nothing imported, '%s' left unchanged", matFileName);
-    return;
-  }
-  if (written) {
-    // The import wrote every variable already: only the commit is left. The
-    // table holds no values, so nothing more can be exported from it.
-    imported = false;
-    if (plannedMat_ != matFileName) {
-      written->Abort();
-      QWarning("LogFile:ExportMat(); the log went into '%s' as it was read, '%s' left unchanged",
-               plannedMat_.c_str(), matFileName);
-      return;
-    }
-    if (written->Close() != 0)
-      QWarning("LogFile:ExportMat(); can't complete '%s' (%s), the file was left as it was",
-               matFileName, std::strerror(errno));
     return;
   }
   // A level 5 variable holds less than 2 GiB of data; longer logs go into
@@ -63,9 +50,5 @@ void LogFile::ExportMat(const char* matFileName) {
     }
     mxDestroyArray(array);
   }
-  if (matClose(file) != 0) {
-    int err = errno;
-    QWarning("LogFile:ExportMat(); can't complete '%s' (%s), the file was left as it was",
-             matFileName, std::strerror(err));
-  }
+  if (matClose(file) != 0) WarnMatNotCompleted(matFileName, errno);
 }

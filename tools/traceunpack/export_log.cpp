@@ -18,14 +18,14 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <thread>
 
+#include "io/qblocks.h"
+#include "io/qsafefile.h"
 #include "logtable/logfile.h"
+#include "msg/qclock.h"
 #include "msg/qlog.h"
 #include "msg/qprogress.h"
-#include "text/qclock.h"
 #include "text/qfmtg.h"
-#include "text/qsafefile.h"
 
 namespace {
 
@@ -65,11 +65,12 @@ size_t FormatRows(double* const* columns, int fields, int first, int last, char*
 }
 
 // Writes every value line. The rows fall into blocks, numbered in file
-// order. Each thread in turn takes the next block to write if it is ready
-// and nobody is writing, or else lays out the next block if a slot is free,
-// or else waits; so the file is written in order, one write at a time, while
-// the other thread keeps laying out. Without a second thread the same loop
-// lays out and writes the blocks one after the other.
+// order and handed out in turn to the threads (RunBlocks). A thread lays
+// out its block in a free slot, then writes whatever blocks are ready next
+// in file order unless another thread is writing; a thread that finds no
+// free slot writes or waits meanwhile. So the file is written in order, one
+// write at a time, while the other thread keeps laying out. With one thread
+// the blocks are laid out and written one after the other.
 class RowWriter {
  public:
   RowWriter(QSafeFile& target, double* const* columns, int fields, int records)
@@ -88,23 +89,13 @@ class RowWriter {
       slots_[slotCount_].text.reset(new (std::nothrow) char[slotBytes_]);
       if (!slots_[slotCount_].text) break;
     }
-    size_t tileSize = static_cast<size_t>(kTileRows) * static_cast<size_t>(fields_) + 1;
-    std::unique_ptr<double[]> tiles[2];
-    tiles[0].reset(new (std::nothrow) double[tileSize]);
-    if (slotCount_ == 0 || !tiles[0]) return false;
-
-    std::thread helper;
-    if (std::thread::hardware_concurrency() > 1 && blocks_ > 1 && slotCount_ > 1) {
-      tiles[1].reset(new (std::nothrow) double[tileSize]);
-      try {
-        if (tiles[1]) helper = std::thread([this, &tiles] { Work(tiles[1].get()); });
-      } catch (...) {
-        // No thread to be had: this one does all the blocks.
-      }
-    }
-    Work(tiles[0].get());
-    if (helper.joinable()) helper.join();
-    return !failed_;
+    if (slotCount_ == 0) return false;
+    // Two threads keep the writes going; more would only wait for them.
+    size_t threads = blocks_ > 1 && slotCount_ > 1 ? 2 : 1;
+    using Tile = std::unique_ptr<double[]>;
+    auto work = [this](size_t block, Tile& tile) { return Work(static_cast<int>(block), tile); };
+    auto finish = [](Tile&) { return 0; };
+    return RunBlocks<Tile>(static_cast<size_t>(blocks_), work, finish, threads) == 0 && !failed_;
   }
 
  private:
@@ -114,37 +105,49 @@ class RowWriter {
     bool ready = false;
   };
 
-  void Work(double* tile) {
+  int Work(int block, std::unique_ptr<double[]>& tile) {
+    size_t tileSize = static_cast<size_t>(kTileRows) * static_cast<size_t>(fields_) + 1;
+    if (!tile) tile.reset(new (std::nothrow) double[tileSize]);
     std::unique_lock<std::mutex> lock(mutex_);
-    while (!failed_ && nextWrite_ < blocks_) {
-      Slot& head = slots_[nextWrite_ % slotCount_];
-      if (!writing_ && head.ready) {
-        writing_ = true;
-        int rows = std::min(records_ - nextWrite_ * rowsPerBlock_, rowsPerBlock_);
-        lock.unlock();
-        bool ok = target_.Write(head.text.get(), head.used);
-        QProgressAdvance(static_cast<uint64_t>(rows), head.used);
-        lock.lock();
-        head.ready = false;
-        writing_ = false;
-        ++nextWrite_;
-        if (!ok) failed_ = true;
-        changed_.notify_all();
-      } else if (nextFormat_ < blocks_ && nextFormat_ - nextWrite_ < slotCount_) {
-        int block = nextFormat_++;
-        Slot& slot = slots_[block % slotCount_];
-        lock.unlock();
-        int first = block * rowsPerBlock_;
-        int last = std::min(records_ - first, rowsPerBlock_) + first;
-        size_t used = FormatRows(columns_, fields_, first, last, slot.text.get(), tile);
-        lock.lock();
-        slot.used = used;
-        slot.ready = true;
-        if (block == nextWrite_) changed_.notify_all();
-      } else {
-        changed_.wait(lock);
-      }
+    if (!tile) failed_ = true;
+    while (!failed_ && block - nextWrite_ >= slotCount_)
+      if (!WriteReady(lock)) changed_.wait(lock);
+    if (failed_) {
+      changed_.notify_all();
+      return 1;
     }
+    Slot& slot = slots_[block % slotCount_];
+    lock.unlock();
+    int first = block * rowsPerBlock_;
+    int last = std::min(records_ - first, rowsPerBlock_) + first;
+    size_t used = FormatRows(columns_, fields_, first, last, slot.text.get(), tile.get());
+    lock.lock();
+    slot.used = used;
+    slot.ready = true;
+    changed_.notify_all();
+    while (WriteReady(lock)) {
+    }
+    return failed_ ? 1 : 0;
+  }
+
+  // Writes the next block in file order if it is ready and nobody is
+  // writing; false when there was nothing to do or the write failed.
+  bool WriteReady(std::unique_lock<std::mutex>& lock) {
+    if (writing_ || failed_ || nextWrite_ >= blocks_) return false;
+    Slot& head = slots_[nextWrite_ % slotCount_];
+    if (!head.ready) return false;
+    writing_ = true;
+    int rows = std::min(records_ - nextWrite_ * rowsPerBlock_, rowsPerBlock_);
+    lock.unlock();
+    bool ok = target_.Write(head.text.get(), head.used);
+    QProgressAdvance(static_cast<uint64_t>(rows), head.used);
+    lock.lock();
+    head.ready = false;
+    writing_ = false;
+    ++nextWrite_;
+    if (!ok) failed_ = true;
+    changed_.notify_all();
+    return ok;
   }
 
   QSafeFile& target_;
@@ -159,8 +162,7 @@ class RowWriter {
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  int nextFormat_ = 0;  // the next block to lay out
-  int nextWrite_ = 0;   // the next block to write
+  int nextWrite_ = 0;  // the next block to write
   bool writing_ = false;
   bool failed_ = false;
 };
@@ -173,8 +175,7 @@ bool WriteRows(QSafeFile& target, double* const* columns, int fields, int record
 }  // namespace
 
 void LogFile::ExportLog(const char* logFileName) {
-  // A table whose log went straight into a MAT-file holds no values either.
-  if (!imported || pendingMat_) {
+  if (!imported) {
     QWarning("LogFile:ExportLog(); nothing imported, '%s' left unchanged", logFileName);
     return;
   }

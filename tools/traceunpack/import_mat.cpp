@@ -6,8 +6,6 @@
 // the longest seen, shorter columns are padded with NaN, and columns read
 // before a longer variable grow to the new count, so every column always
 // holds one value per sample.
-#include <unistd.h>
-
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +16,7 @@
 #include "logtable/logfile.h"
 #include "mat/mat.h"
 #include "msg/qlog.h"
+#include "platform/memory.h"
 
 namespace {
 
@@ -30,10 +29,9 @@ void fillNaN(double* column, size_t from, size_t to) {
 // holds; a table that would not fit in half the machine's memory is refused
 // rather than left to the out-of-memory killer.
 bool tableFits(size_t fields, size_t records) {
-  long pages = ::sysconf(_SC_PHYS_PAGES);
-  long pageSize = ::sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || pageSize <= 0) return true;
-  double budget = static_cast<double>(pages) * static_cast<double>(pageSize) / 2;
+  uint64_t memory = platform::PhysicalMemory();
+  if (memory == 0) return true;
+  double budget = static_cast<double>(memory) / 2;
   return static_cast<double>(fields) * static_cast<double>(records) * sizeof(double) <= budget;
 }
 

@@ -4,8 +4,10 @@
 
 #include "logtable/logfile.h"
 #include "msg/qlog.h"
+#include "remote/qremotelog.h"
 
 int main(int argc, char** argv) {
+  QRemoteLogInstall();
   std::printf("Traceunpack 1.0\n");
   if (argc < 3) {
     std::printf("Usage: traceunpack <matfile> <logfile>\n");

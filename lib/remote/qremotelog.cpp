@@ -1,9 +1,10 @@
-#include "msg/qremotelog.h"
+#include "remote/qremotelog.h"
 
 #include <cstring>
 #include <new>
 
-#include "msg/qoptions.h"
+#include "msg/qlog.h"
+#include "remote/qoptions.h"
 #include "net/qnaddress.h"
 #include "net/qnsocket.h"
 #include "net/qnstartup.h"
@@ -26,6 +27,8 @@ QNSocket* channelSocket = nullptr;
 bool sendGuard = false;
 
 }  // namespace
+
+void QRemoteLogInstall() { QLogSetRemoteSink(QRemoteLogSend); }
 
 void QRemoteLogOpen() {
   // Given up first: anything offered while the options are read and the
@@ -68,6 +71,7 @@ void QRemoteLogSend(const char* text) {
 }
 
 void QRemoteLogResetForTest() {
+  QRemoteLogInstall();
   delete channelSocket;
   channelSocket = nullptr;
   channel = Channel::NotTried;

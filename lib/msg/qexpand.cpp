@@ -1,4 +1,4 @@
-#include "text/qexpand.h"
+#include "msg/qexpand.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,14 +1,13 @@
-#include "text/qsafefile.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "io/qsafefile.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/file_io.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -31,39 +30,36 @@ bool QSafeFile::Open(const char* target, bool inPlace) {
   error_ = 0;
   inPlace_ = false;
   target_ = target;
-  struct stat st;
+  platform::FileInfo st;
   // Follow links to the file they name, also one that does not exist yet
   // (a dangling link): writing through a link creates or updates its file.
-  for (int hops = 0; hops < 40 && ::lstat(target_.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-       ++hops) {
+  for (int hops = 0; hops < 40 && platform::StatLink(target_.c_str(), &st) && st.isLink; ++hops) {
     char link[4096];
-    ssize_t n = ::readlink(target_.c_str(), link, sizeof link - 1);
-    if (n <= 0) break;
-    link[n] = '\0';
+    if (platform::ReadLink(target_.c_str(), link, sizeof link) <= 0) break;
     if (link[0] == '/') target_ = link;
     else target_ = directoryOf(target_) + "/" + link;
   }
   // A chain of links that never ends (a loop) names no file: opening it
   // fails, and renaming over its last link would replace that link.
-  if (::lstat(target_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+  if (platform::StatLink(target_.c_str(), &st) && st.isLink) {
     error_ = ELOOP;
     return false;
   }
-  bool replacing = ::stat(target_.c_str(), &st) == 0;
-  if (replacing && S_ISDIR(st.st_mode)) {
+  bool replacing = platform::StatPath(target_.c_str(), &st);
+  if (replacing && st.isDirectory) {
     error_ = EISDIR;
     return false;
   }
-  if (replacing && ::access(target_.c_str(), W_OK) != 0) {
+  if (replacing && !platform::MayWrite(target_.c_str())) {
     error_ = errno;
     return false;
   }
-  if (replacing && !S_ISREG(st.st_mode)) {
+  if (replacing && !st.isRegular) {
     if (!inPlace) {
       error_ = ESPIPE;
       return false;
     }
-    fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    fd_ = platform::OpenTruncate(target_.c_str());
     if (fd_ < 0) {
       error_ = errno;
       return false;
@@ -75,13 +71,13 @@ bool QSafeFile::Open(const char* target, bool inPlace) {
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
     char suffix[64];
-    std::snprintf(suffix, sizeof suffix, ".%d-%u.tmp", static_cast<int>(::getpid()),
+    std::snprintf(suffix, sizeof suffix, ".%d-%u.tmp", platform::ProcessId(),
                   tempCounter.fetch_add(1));
     temp_ = target_ + suffix;
-    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd_ = platform::CreateNew(temp_.c_str(), 0666);
     if (fd_ < 0 && errno == ENAMETOOLONG) {
       temp_ = directoryOf(target_) + "/.qsafe" + suffix;
-      fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      fd_ = platform::CreateNew(temp_.c_str(), 0666);
     }
     if (fd_ >= 0) break;
     if (errno != EEXIST) {
@@ -95,28 +91,16 @@ bool QSafeFile::Open(const char* target, bool inPlace) {
     temp_.clear();
     return false;
   }
-  if (replacing) (void)::fchmod(fd_, st.st_mode & 07777);
+  if (replacing) (void)platform::SetMode(fd_, st.mode);
   buffer_.resize(kBufferSize);
   used_ = 0;
   return true;
 }
 
 bool QSafeFile::writeAll(const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd_, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error_ = errno;
-      return false;
-    }
-    if (n == 0) {
-      error_ = EIO;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
+  if (platform::WriteAll(fd_, data, size)) return true;
+  error_ = errno;
+  return false;
 }
 
 bool QSafeFile::flushBuffer() {
@@ -143,19 +127,14 @@ bool QSafeFile::Write(const void* data, size_t size) {
 
 bool QSafeFile::Reserve(size_t size) {
   if (fd_ < 0 || error_ || inPlace_) return false;
-  int rc;
-  do {
-    rc = ::fallocate(fd_, 0, 0, static_cast<off_t>(size));
-  } while (rc != 0 && errno == EINTR);
-  return rc == 0;
+  return platform::ReserveSpace(fd_, size);
 }
 
 bool QSafeFile::WriteAt(const void* data, size_t size, uint64_t offset) {
   if (fd_ < 0 || error_) return false;
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
-    ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
+    long long n = platform::WriteAt(fd_, p, size, offset);
     if (n <= 0) {
       int expected = 0;
       error_.compare_exchange_strong(expected, n < 0 ? errno : EIO);
@@ -171,7 +150,7 @@ bool QSafeFile::WriteAt(const void* data, size_t size, uint64_t offset) {
 bool QSafeFile::Commit() {
   if (fd_ < 0) return false;
   bool ok = !error_ && flushBuffer();
-  if (::close(fd_) != 0 && ok) {
+  if (!platform::Close(fd_) && ok) {
     error_ = errno;
     ok = false;
   }
@@ -182,11 +161,11 @@ bool QSafeFile::Commit() {
     buffer_.shrink_to_fit();
     return ok;
   }
-  if (ok && ::rename(temp_.c_str(), target_.c_str()) != 0) {
+  if (ok && !platform::Rename(temp_.c_str(), target_.c_str())) {
     error_ = errno;
     ok = false;
   }
-  if (!ok) ::unlink(temp_.c_str());
+  if (!ok) platform::Remove(temp_.c_str());
   temp_.clear();
   buffer_.clear();
   buffer_.shrink_to_fit();
@@ -195,11 +174,11 @@ bool QSafeFile::Commit() {
 
 void QSafeFile::Abort() {
   if (fd_ >= 0) {
-    ::close(fd_);
+    platform::Close(fd_);
     fd_ = -1;
   }
   if (!temp_.empty()) {
-    ::unlink(temp_.c_str());
+    platform::Remove(temp_.c_str());
     temp_.clear();
   }
   inPlace_ = false;

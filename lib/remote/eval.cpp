@@ -1,4 +1,4 @@
-#include "msg/eval.h"
+#include "remote/eval.h"
 
 #include <cstring>
 

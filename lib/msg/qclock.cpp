@@ -1,6 +1,8 @@
-#include "text/qclock.h"
+#include "msg/qclock.h"
 
 #include <ctime>
+
+#include "platform/process.h"
 
 namespace {
 
@@ -11,7 +13,7 @@ char timeBuffer[40];
 char* formatNow(char* buf, size_t size, const char* format) {
   std::time_t now = std::time(nullptr);
   std::tm local{};
-  if (!localtime_r(&now, &local) || std::strftime(buf, size, format, &local) == 0)
+  if (!platform::LocalTime(now, &local) || std::strftime(buf, size, format, &local) == 0)
     buf[0] = '\0';
   return buf;
 }

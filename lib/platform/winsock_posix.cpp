@@ -66,6 +66,34 @@ int WSACleanup() {
 
 int WSAGetLastError() { return errno; }
 
+void WSASetLastError(int error) { errno = error; }
+
+SOCKET socket(int af, int type, int protocol) {
+  return ::socket(af, type | SOCK_CLOEXEC, protocol);
+}
+
+int connect(SOCKET s, const sockaddr* name, int namelen) {
+  return ::connect(s, name, static_cast<socklen_t>(namelen)) == 0 ? 0 : SOCKET_ERROR;
+}
+
+int bind(SOCKET s, const sockaddr* name, int namelen) {
+  return ::bind(s, name, static_cast<socklen_t>(namelen)) == 0 ? 0 : SOCKET_ERROR;
+}
+
+int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen) {
+  int rc = ::setsockopt(s, level, optname, optval, static_cast<socklen_t>(optlen));
+  return rc == 0 ? 0 : SOCKET_ERROR;
+}
+
+int send(SOCKET s, const char* buf, int len, int flags) {
+  if (len < 0) {
+    errno = EINVAL;
+    return SOCKET_ERROR;
+  }
+  ssize_t sent = ::send(s, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL);
+  return sent < 0 ? SOCKET_ERROR : static_cast<int>(sent);
+}
+
 int closesocket(SOCKET s) { return ::close(s) == 0 ? 0 : SOCKET_ERROR; }
 
 int ioctlsocket(SOCKET s, unsigned long cmd, unsigned long* arg) {
@@ -118,6 +146,12 @@ const hostent* gethostbyname(const char* name) {
   ::freeaddrinfo(found);
   return entry;
 }
+
+uint32_t htonl(uint32_t hostlong) { return ::htonl(hostlong); }
+uint16_t htons(uint16_t hostshort) { return ::htons(hostshort); }
+uint32_t ntohl(uint32_t netlong) { return ::ntohl(netlong); }
+uint16_t ntohs(uint16_t netshort) { return ::ntohs(netshort); }
+uint32_t inet_addr(const char* cp) { return ::inet_addr(cp); }
 
 void SetStartupHook(StartupHook hook) { startupHook = hook; }
 int StartupCount() { return startups; }

@@ -1,10 +1,10 @@
-#include "msg/qoptions.h"
+#include "remote/qoptions.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "msg/eval.h"
+#include "remote/eval.h"
 
 namespace {
 

@@ -1,6 +1,9 @@
 // The remote log channel: every message of the process as one UDP datagram
-// to the host named in the options file (msg/qoptions.h).
+// to the host named in the options file (remote/qoptions.h).
 //
+// QRemoteLogInstall hands QRemoteLogSend to the message routines as their
+// remote sink; each program calls it first thing, so that every message of
+// the run, the start marker included, is offered to the channel.
 // QRemoteLogSend offers one terminated text to the channel; the channel
 // opens on the first text offered (QRemoteLogOpen): it reads the options
 // file and, if that names a remote host, starts the network layer, opens a
@@ -12,9 +15,11 @@
 // under way (the send's own failure reports), are dropped, never sent.
 #pragma once
 
+void QRemoteLogInstall();
 void QRemoteLogSend(const char* text);
 void QRemoteLogOpen();
 
 // For tests only; the programs never call it. Closes the channel and returns
-// it to "not tried", so that the next text offered opens it afresh.
+// it to "not tried", so that the next text offered opens it afresh; the
+// channel is installed as the message routines' sink.
 void QRemoteLogResetForTest();

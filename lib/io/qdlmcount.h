@@ -1,0 +1,34 @@
+// The count behind QDLMFile::NoofRecs: a log's data pieces counted in parts,
+// one per core, cut at line starts, with the record starts (checkpoints)
+// that let the value pass read the records in parallel ranges.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "io/qdlmcursor.h"
+
+// Where a record starts: its index (0: the first line after the field-name
+// line) and its file offset.
+struct QDLMCheckpoint {
+  uint64_t record;
+  uint64_t offset;
+};
+
+// The count remembers where records start about every this many records,
+// so that the records can be read in parallel ranges.
+constexpr uint32_t kQDLMCheckpointStride = 8192;
+
+struct QDLMPieceCount {
+  uint64_t pieces = 0;  // data pieces, the field-name line included
+  // Where records start, in file order, the first at record 0, at most
+  // kQDLMCheckpointStride records apart.
+  std::vector<QDLMCheckpoint> checkpoints;
+  int error = 0;  // the errno of a read that failed, or 0
+};
+
+// Counts the data pieces of file, size bytes long. A part whose text takes
+// more than keepPerPiece bytes a piece lets go of the mapped pages it has
+// read, so that the pages held stay within what a table of the values
+// would take.
+QDLMPieceCount QDLMCountPieces(const QDLMSource& file, uint64_t size, uint64_t keepPerPiece);

@@ -1,0 +1,128 @@
+#include "io/qdlmfile.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+
+#include "msg/qexpand.h"
+#include "msg/qlog.h"
+#include "platform/file_io.h"
+#include "platform/mapping.h"
+
+QDLMFile::QDLMFile(const char* fileName) : name_(fileName ? fileName : "") {
+  // Read-only: archived logs and other users' files must convert as well.
+  // Non-blocking, so that a FIFO without a writer cannot hang the open.
+  fd_ = platform::OpenRead(QExpandFilename(name_.c_str()), true);
+  platform::FileInfo st;
+  if (fd_ >= 0 && (!platform::StatFile(fd_, &st) || st.isDirectory)) {
+    platform::Close(fd_);
+    fd_ = -1;
+  }
+  if (fd_ < 0) {
+    QWarning("QDLMFile ctor: can't open '%s'\n", name_.c_str());
+    return;
+  }
+  if (!st.isRegular) {
+    // The table is read three times, by position: a pipe or a device
+    // would give its data once and then look empty.
+    platform::Close(fd_);
+    fd_ = -1;
+    QWarning("QDLMFile ctor: '%s' is not a regular file, can't read it", name_.c_str());
+    return;
+  }
+  size_ = st.size;
+  // The counts and the value pass read the file in place, without copying
+  // it; the field names and lines handed out are read by positioned reads.
+  if (const char* map = platform::MapFile(fd_, size_)) {
+    map_ = map;
+    mapSize_ = size_;
+  }
+  Rewind();
+  recordCount_ = NoofRecs();
+  Rewind();
+}
+
+QDLMFile::~QDLMFile() {
+  platform::UnmapFile(map_, mapSize_);
+  if (fd_ >= 0) platform::Close(fd_);
+}
+
+void QDLMFile::Rewind() {
+  if (fd_ >= 0) cursor_.Start(fd_, 0);
+}
+
+bool QDLMFile::IsEOF() const { return fd_ < 0 || cursor_.AtEnd(); }
+
+bool QDLMFile::NextLine() {
+  bool more = fd_ >= 0 && cursor_.NextData();
+  if (cursor_.Error() && !readError_) readError_ = cursor_.Error();
+  if (more) {
+    line_ = cursor_.Piece();
+    const void* nul = std::memchr(line_, '\0', cursor_.PieceLength());
+    lineLength_ = nul ? static_cast<size_t>(static_cast<const char*>(nul) - line_)
+                      : cursor_.PieceLength();
+    return true;
+  }
+  // Nothing was read: the current line is empty rather than a stale one.
+  line_ = "";
+  lineLength_ = 0;
+  return false;
+}
+
+uint32_t QDLMFile::NoofRecs() {
+  if (fd_ < 0) return 0;
+  if (recordCount_ != 0) return recordCount_;
+  platform::FileInfo st;
+  uint64_t size = platform::StatFile(fd_, &st) ? st.size : 0;
+  // Each record will take 8 bytes a field in a table of values (which keeps
+  // kMappedFieldsAtMost fields); as long as its text takes no more, the
+  // pages read stay mapped for the value pass.
+  int fields = std::min(NoofFields(), kMappedFieldsAtMost);
+  QDLMPieceCount counted = QDLMCountPieces(Source(), size, 8 * static_cast<uint64_t>(fields));
+  checkpoints_ = std::move(counted.checkpoints);
+  if (counted.error && !readError_) readError_ = counted.error;
+  uint64_t count = counted.pieces > 0 ? counted.pieces - 1 : 0;
+  if (count > UINT32_MAX) count = UINT32_MAX;
+  Rewind();
+  recordCount_ = static_cast<uint32_t>(count);
+  QPrintf("QCSV: NoofRecs()=%d\n", static_cast<int>(recordCount_));
+  return recordCount_;
+}
+
+int QDLMFile::NoofFields() {
+  NextLine();
+  int result = 1;
+  if (lineLength_ > 0) {
+    bool inRun = false;
+    for (size_t k = 0; k < lineLength_; ++k) {
+      bool delim = line_[k] == delimiter_;
+      if (delim && !inRun && result < INT32_MAX) ++result;
+      inRun = delim;
+    }
+  }
+  Rewind();
+  return result;
+}
+
+bool QDLMFile::GetField(int i, char* out, int outSize) const {
+  if (!out || outSize <= 0) return true;
+  out[0] = '\0';
+  if (i < 0 || lineLength_ == 0) return true;
+  int k = 0;
+  size_t n = 0;
+  size_t limit = static_cast<size_t>(outSize) - 1;
+  bool inRun = false;
+  for (size_t p = 0; p < lineLength_; ++p) {
+    char c = line_[p];
+    if (c == delimiter_) {
+      if (!inRun && ++k > i) break;
+      inRun = true;
+      continue;
+    }
+    inRun = false;
+    if (k == i && c != '\r' && c != '\n' && n < limit) out[n++] = c;
+  }
+  out[n] = '\0';
+  return true;
+}

@@ -1,0 +1,87 @@
+// QDLMFile: reader for space-delimited text tables such as the telemetry logs.
+//
+// Reads one file line by line, skipping comment lines (first byte '#' or
+// NUL), counts records and fields, and hands out fields of the current line
+// by index. A run of spaces is one separator; carriage returns and line feeds
+// never belong to a field; a line ends at its first NUL; a line longer than
+// 10239 characters is read in pieces of at most 10239 characters, each a line
+// of its own. The file is opened read-only; the lines handed out are read
+// through a buffer, while the count (io/qdlmcount.h) and the bulk readers
+// (QDLMCursor started on the file) read it in place through a mapping.
+//
+// A reader whose file did not open behaves as one on an empty file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "io/qdlmcount.h"
+#include "io/qdlmcursor.h"
+
+class QDLMFile {
+ public:
+  static constexpr int kLineBufferSize = 10240;
+  // NoofRecs remembers where records start, about every kCheckpointStride
+  // records, so that the records can be read in parallel ranges.
+  static constexpr uint32_t kCheckpointStride = kQDLMCheckpointStride;
+  // The count keeps the pages of a log mapped while they take no more room
+  // than a table of 8-byte values of that many fields at most would.
+  static constexpr int kMappedFieldsAtMost = 100;
+
+  explicit QDLMFile(const char* fileName);
+  ~QDLMFile();
+  QDLMFile(const QDLMFile&) = delete;
+  QDLMFile& operator=(const QDLMFile&) = delete;
+
+  // Data lines after the field-name line; counted once, a non-zero count
+  // remembered. Each count that is made reports "QCSV: NoofRecs()=%d\n".
+  uint32_t NoofRecs();
+  // Fields of the next data line (space runs + 1); rewinds afterwards.
+  int NoofFields();
+  // Reads the next data line; false at the end of the file.
+  bool NextLine();
+  // Copies field i of the current line into out (cut to outSize - 1
+  // characters, always terminated). Always true.
+  bool GetField(int i, char* out, int outSize) const;
+  bool IsEOF() const;
+  void Rewind();
+
+  bool IsOpen() const { return fd_ >= 0; }
+  int Descriptor() const { return fd_; }
+  // The file's size in bytes when it was opened (0 when it did not open).
+  uint64_t Size() const { return size_; }
+  // The errno of the first read that failed since the file was opened, or 0.
+  // Such a failure ends the file early, so callers must not take what was
+  // read for the whole file.
+  int ReadError() const { return readError_; }
+
+  // The current line, cut at its first NUL (what GetField walks).
+  const char* Line() const { return line_; }
+
+  // The file mapped into memory (null when it could not be mapped).
+  const char* Mapping() const { return map_; }
+  uint64_t MappingSize() const { return mapSize_; }
+  // The file for QDLMCursor::Start, which reads a mapping only within
+  // platform::RunGuarded.
+  QDLMSource Source() const { return {fd_, map_, mapSize_}; }
+
+  // Record starts found by the last count, in file order, the first at
+  // record 0, at most kCheckpointStride records apart.
+  const std::vector<QDLMCheckpoint>& Checkpoints() const { return checkpoints_; }
+
+ private:
+  std::string name_;
+  int fd_ = -1;
+  uint32_t recordCount_ = 0;
+  char delimiter_ = ' ';
+  QDLMCursor cursor_;
+  const char* line_ = "";
+  size_t lineLength_ = 0;
+  std::vector<QDLMCheckpoint> checkpoints_;
+  int readError_ = 0;
+  const char* map_ = nullptr;
+  uint64_t mapSize_ = 0;
+  uint64_t size_ = 0;
+};

@@ -1,0 +1,73 @@
+// Files by descriptor: opening, positioned and plain reads and writes,
+// sizes, and the directory operations a safe output needs (rename, remove,
+// links). Descriptors are ints, -1 for none. Every call reports failure in
+// its result (false, -1 or a negative count) with the reason in errno, and
+// none is cut short by a signal: interrupted calls are retried here.
+#pragma once
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// Calls fn until it gives something other than a failure with EINTR.
+template <class F>
+auto RetryInterrupted(F fn) -> decltype(fn()) {
+  auto result = fn();
+  while (result < 0 && errno == EINTR) result = fn();
+  return result;
+}
+
+struct FileInfo {
+  bool isDirectory = false;
+  bool isRegular = false;
+  bool isLink = false;  // only from StatLink
+  uint64_t size = 0;
+  unsigned mode = 0;    // permission bits
+  uint64_t device = 0;  // device and inode tell whether two names are one file
+  uint64_t inode = 0;
+};
+
+// false with errno when the name cannot be looked at (ENOENT: none).
+bool StatPath(const char* path, FileInfo* info);  // follows links
+bool StatLink(const char* path, FileInfo* info);  // the link itself
+bool StatFile(int fd, FileInfo* info);
+// The text of the link at path, terminated; its length, or -1.
+long ReadLink(const char* path, char* buffer, size_t size);
+// Whether this process may write the existing file at path (errno when not).
+bool MayWrite(const char* path);
+
+// Read-only; nonBlocking keeps a FIFO without a writer from hanging the open.
+int OpenRead(const char* path, bool nonBlocking = false);
+// An existing file (or device) for writing: as it is, or its contents dropped.
+int OpenWrite(const char* path);
+int OpenTruncate(const char* path);
+// A file for writing that must not exist yet (mode before the umask).
+int CreateNew(const char* path, unsigned mode);
+// A file for appending, created if missing: each Write lands whole at its end.
+int OpenAppend(const char* path);
+// false with errno when the close reported an error (the data may be lost).
+bool Close(int fd);
+
+// Bytes transferred (short at the end of the file), or -1.
+long long Read(int fd, void* buffer, size_t size);
+long long ReadAt(int fd, void* buffer, size_t size, uint64_t offset);
+long long Write(int fd, const void* data, size_t size);
+long long WriteAt(int fd, const void* data, size_t size, uint64_t offset);
+// Writes everything or fails; a write that makes no progress fails with EIO.
+bool WriteAll(int fd, const void* data, size_t size);
+
+// Claims the disk space of the first size bytes; false when the space is
+// not there or the file system cannot promise it.
+bool ReserveSpace(int fd, uint64_t size);
+bool SetMode(int fd, unsigned mode);
+// Replaces to by from in one step.
+bool Rename(const char* from, const char* to);
+bool Remove(const char* path);
+
+// As ReserveSpace, but where the file system cannot reserve space the
+// blocks are written out instead: only a disk without the room fails.
+bool AllocateSpace(int fd, uint64_t size);
+
+}  // namespace platform

@@ -1,0 +1,132 @@
+#include "platform/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace platform {
+
+namespace {
+
+void fill(const struct stat& st, FileInfo* info) {
+  info->isDirectory = S_ISDIR(st.st_mode);
+  info->isRegular = S_ISREG(st.st_mode);
+  info->isLink = S_ISLNK(st.st_mode);
+  info->size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  info->mode = static_cast<unsigned>(st.st_mode & 07777);
+  info->device = static_cast<uint64_t>(st.st_dev);
+  info->inode = static_cast<uint64_t>(st.st_ino);
+}
+
+}  // namespace
+
+bool StatPath(const char* path, FileInfo* info) {
+  struct stat st;
+  if (::stat(path, &st) != 0) return false;
+  fill(st, info);
+  return true;
+}
+
+bool StatLink(const char* path, FileInfo* info) {
+  struct stat st;
+  if (::lstat(path, &st) != 0) return false;
+  fill(st, info);
+  return true;
+}
+
+bool StatFile(int fd, FileInfo* info) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return false;
+  fill(st, info);
+  return true;
+}
+
+long ReadLink(const char* path, char* buffer, size_t size) {
+  if (size == 0) return -1;
+  ssize_t n = ::readlink(path, buffer, size - 1);
+  if (n < 0) return -1;
+  buffer[n] = '\0';
+  return static_cast<long>(n);
+}
+
+bool MayWrite(const char* path) { return ::access(path, W_OK) == 0; }
+
+int OpenRead(const char* path, bool nonBlocking) {
+  int flags = O_RDONLY | O_CLOEXEC | (nonBlocking ? O_NONBLOCK : 0);
+  return RetryInterrupted([&] { return ::open(path, flags); });
+}
+
+int OpenWrite(const char* path) {
+  return RetryInterrupted([&] { return ::open(path, O_WRONLY | O_CLOEXEC); });
+}
+
+int OpenTruncate(const char* path) {
+  return RetryInterrupted([&] { return ::open(path, O_WRONLY | O_TRUNC | O_CLOEXEC); });
+}
+
+int CreateNew(const char* path, unsigned mode) {
+  return RetryInterrupted(
+      [&] { return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode)); });
+}
+
+int OpenAppend(const char* path) {
+  return RetryInterrupted([&] { return ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666); });
+}
+
+// A close is not retried: the descriptor is gone whatever it reports.
+bool Close(int fd) { return ::close(fd) == 0; }
+
+long long Read(int fd, void* buffer, size_t size) {
+  return RetryInterrupted([&] { return static_cast<long long>(::read(fd, buffer, size)); });
+}
+
+long long ReadAt(int fd, void* buffer, size_t size, uint64_t offset) {
+  return RetryInterrupted(
+      [&] { return static_cast<long long>(::pread(fd, buffer, size, static_cast<off_t>(offset))); });
+}
+
+long long Write(int fd, const void* data, size_t size) {
+  return RetryInterrupted([&] { return static_cast<long long>(::write(fd, data, size)); });
+}
+
+long long WriteAt(int fd, const void* data, size_t size, uint64_t offset) {
+  return RetryInterrupted(
+      [&] { return static_cast<long long>(::pwrite(fd, data, size, static_cast<off_t>(offset))); });
+}
+
+bool WriteAll(int fd, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    long long n = Write(fd, p, size);
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool ReserveSpace(int fd, uint64_t size) {
+  return RetryInterrupted([&] { return ::fallocate(fd, 0, 0, static_cast<off_t>(size)); }) == 0;
+}
+
+bool SetMode(int fd, unsigned mode) { return ::fchmod(fd, static_cast<mode_t>(mode)) == 0; }
+
+bool Rename(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
+bool Remove(const char* path) { return std::remove(path) == 0; }
+
+bool AllocateSpace(int fd, uint64_t size) {
+  // posix_fallocate gives its error as the result and leaves errno alone.
+  int err = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
+  while (err == EINTR) err = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
+  if (err != 0) errno = err;
+  return err == 0;
+}
+
+}  // namespace platform
