@@ -15,7 +15,7 @@ cmake --build "$build" -j2 --target fuzz_seedgen >/dev/null
 
 rm -rf "$corpus"
 mkdir -p "$corpus/mat" "$corpus/log" "$corpus/eval" "$corpus/options"
-"$build/fuzz/fuzz_seedgen" "$corpus/mat"
+"$build/fuzz_seedgen" "$corpus/mat"
 
 /usr/bin/python3 "$src/bench/genlog.py" --fields 6 --samples 20 "$corpus/log/genlog.log"
 /usr/bin/python3 "$src/bench/genlog.py" --fields 12 --samples 3 "$corpus/log/genlog_wide.log"

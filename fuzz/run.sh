@@ -42,7 +42,7 @@ for entry in log:log:20000 mat:mat:8192 eval:eval:512 options:options:1024; do
   if [ -d "$src/fuzz/regress/$corpus" ]; then cp "$src/fuzz/regress/$corpus/"* "$dir/corpus/"; fi
   t0=$(date +%s)
   rc=0
-  (cd "$dir" && TMPDIR=$dir "$build/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=10 \
+  (cd "$dir" && TMPDIR=$dir "$build/fuzz_$name" -max_total_time="$seconds" -timeout=10 \
      -rss_limit_mb=2048 -malloc_limit_mb="$malloc_limit" -max_len="$maxlen" -close_fd_mask=3 -print_final_stats=1 \
      -artifact_prefix="$dir/artifacts/" corpus >"$dir/fuzz.txt" 2>&1) || rc=$?
   t1=$(date +%s)

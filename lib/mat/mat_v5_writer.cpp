@@ -7,9 +7,10 @@
 #include <cstring>
 #include <ctime>
 
+#include "io/qsafefile.h"
 #include "mat/mat_header.h"
 #include "mat/mat_internal.h"
-#include "io/qsafefile.h"
+#include "platform/process.h"
 
 static_assert(std::endian::native == std::endian::little,
               "the writers emit host-order data and declare it little-endian");
@@ -20,7 +21,7 @@ void MakeHeader(unsigned char* out, bool v73) {
   char stamp[64];
   std::time_t now = std::time(nullptr);
   struct tm tmv;
-  if (!localtime_r(&now, &tmv) || !std::strftime(stamp, sizeof stamp, "%a %b %d %H:%M:%S %Y", &tmv))
+  if (!platform::LocalTime(now, &tmv) || !std::strftime(stamp, sizeof stamp, "%a %b %d %H:%M:%S %Y", &tmv))
     std::strcpy(stamp, "unknown");
   char text[160];
   int n = std::snprintf(text, sizeof text, "MATLAB %s MAT-file, written by tracepack, Created on: %s%s",
