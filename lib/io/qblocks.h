@@ -19,6 +19,13 @@
 
 constexpr size_t kRunBlocksThreads = 8;
 
+// The threads RunBlocks would start for count blocks: one per core, at most
+// threadsAtMost and count.
+inline size_t BlockThreads(size_t count, size_t threadsAtMost = kRunBlocksThreads) {
+  unsigned cores = std::thread::hardware_concurrency();
+  return std::min<size_t>({cores == 0 ? 1 : cores, threadsAtMost, count});
+}
+
 template <class State, class Work, class Finish>
 int RunBlocks(size_t count, Work work, Finish finish, size_t threadsAtMost = kRunBlocksThreads) {
   std::atomic<size_t> next{0};
@@ -31,8 +38,7 @@ int RunBlocks(size_t count, Work work, Finish finish, size_t threadsAtMost = kRu
     if (result.load() == 0)
       if (int r = finish(state)) result.compare_exchange_strong(none, r);
   };
-  unsigned cores = std::thread::hardware_concurrency();
-  size_t threads = std::min<size_t>({cores == 0 ? 1 : cores, threadsAtMost, count});
+  size_t threads = BlockThreads(count, threadsAtMost);
   std::vector<std::thread> workers;
   try {
     workers.reserve(threads);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
 #include "io/qblocks.h"
 #include "platform/file_io.h"
@@ -84,8 +83,7 @@ uint64_t lineStartFrom(int fd, uint64_t offset, uint64_t limit) {
 }  // namespace
 
 QDLMPieceCount QDLMCountPieces(const QDLMSource& file, uint64_t size, uint64_t keepPerPiece) {
-  unsigned cores = std::thread::hardware_concurrency();
-  uint64_t parts = std::min<uint64_t>({cores == 0 ? 1 : cores, kPartsAtMost, size / kPartMinimum + 1});
+  uint64_t parts = BlockThreads(static_cast<size_t>(size / kPartMinimum + 1), kPartsAtMost);
   std::vector<uint64_t> starts = {0};
   for (uint64_t t = 1; t < parts; ++t) {
     uint64_t start = lineStartFrom(file.fd, size / parts * t, size / parts * (t + 1));
