@@ -2,10 +2,9 @@
 // when the test ends, and whole-file reads and writes.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -14,9 +13,19 @@ namespace testfiles {
 class TempDir {
  public:
   TempDir() {
-    char templ[] = "/tmp/trace-test-XXXXXX";
-    char* made = ::mkdtemp(templ);
-    path_ = made ? made : "/tmp";
+    std::error_code ec;
+    std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    if (ec) base = ".";
+    std::random_device seed;
+    std::mt19937_64 pick(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::filesystem::path dir = base / ("trace-test-" + std::to_string(pick() % 1000000000));
+      if (std::filesystem::create_directory(dir, ec)) {
+        path_ = dir.generic_string();
+        return;
+      }
+    }
+    path_ = base.generic_string();
   }
   ~TempDir() {
     std::error_code ec;

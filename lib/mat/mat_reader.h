@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "mat/mat_internal.h"
+#include "msg/qlog.h"
 
 namespace matlayer {
 
@@ -28,7 +29,7 @@ class ReaderBase : public MATFile {
   void tooLarge(const std::string& name, const std::vector<mwSize>& dims);
   static std::string dimsText(const std::vector<mwSize>& dims);
   // Every report above goes out here: as a QWarning, or to the sink set.
-  static void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
+  static void report(const char* format, ...) QPRINTF_CHECK(1, 2);
 
   std::string path_;
   int fd_;

@@ -117,7 +117,18 @@ void writeQlogLine(const char* level, const char* text) {
     if (n > 0) {
       size_t len = static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n)
                                                          : sizeof line - 1;
-      platform::Write(fd, line, len);
+      if constexpr (platform::kTextFilesUseCRLF) {
+        // Still one write: concurrent runs never interleave inside a line.
+        char crlf[2 * sizeof line];
+        size_t m = 0;
+        for (size_t k = 0; k < len; ++k) {
+          if (line[k] == '\n') crlf[m++] = '\r';
+          crlf[m++] = line[k];
+        }
+        platform::Write(fd, crlf, m);
+      } else {
+        platform::Write(fd, line, len);
+      }
     }
     platform::Close(fd);
     return;

@@ -9,7 +9,12 @@
 // fails towards its caller; texts longer than the 10,240-byte buffers are cut.
 #pragma once
 
+// mingw's C99 printf family (__USE_MINGW_ANSI_STDIO) is checked as GNU's.
+#if defined(__MINGW32__)
+#define QPRINTF_CHECK(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#else
 #define QPRINTF_CHECK(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif
 
 enum {
   QLOG_ERR = 0x001,

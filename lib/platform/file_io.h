@@ -11,6 +11,14 @@
 
 namespace platform {
 
+// Whether text files (QLOG.txt) end their lines with "\r\n", as the
+// platform's own text files do, rather than "\n".
+#if defined(_WIN32)
+constexpr bool kTextFilesUseCRLF = true;
+#else
+constexpr bool kTextFilesUseCRLF = false;
+#endif
+
 // Calls fn until it gives something other than a failure with EINTR.
 template <class F>
 auto RetryInterrupted(F fn) -> decltype(fn()) {

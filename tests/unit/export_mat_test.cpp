@@ -74,6 +74,8 @@ TEST(ExportMat, LongFieldsSwitchTheFileTo73) {
   t.ExportMat("big.mat");
   std::string err = testing::internal::GetCapturedStderr();
   matSetV5LimitForTesting(0);
+  // Windows machines have HDF5 only where the user installed it.
+  if (err.find("no HDF5 library") != std::string::npos) GTEST_SKIP() << err;
   EXPECT_EQ(err, "LogFile:ExportMat(); 64 samples per field exceed a MAT v5 variable, "
                  "'big.mat' is written as MAT 7.3\n");
   EXPECT_EQ(Header("big.mat").substr(0, 10), "MATLAB 7.3");

@@ -1,10 +1,12 @@
 #include "msg/qlog.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 
+#include "platform/file_io.h"
+#include "platform/process.h"
 #include "unit_util.h"
 
 namespace {
@@ -15,6 +17,7 @@ std::vector<std::string> Entries(const std::string& path) {
   std::istringstream in(unit::Slurp(path));
   std::string line;
   while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     size_t p = line.find(" (");
     out.push_back(p == std::string::npos ? line : line.substr(p + 1));
   }
@@ -23,7 +26,7 @@ std::vector<std::string> Entries(const std::string& path) {
 
 std::string Tag(const char* level) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "(%-5s): [vovizi/%d] ", level, static_cast<int>(::getpid()));
+  std::snprintf(buf, sizeof buf, "(%-5s): [vovizi/%d] ", level, platform::ProcessId());
   return buf;
 }
 
@@ -32,7 +35,7 @@ std::string Tag(const char* level) {
 TEST(QLog, SinksOfEachRoutine) {
   unit::ScopedTempCwd cwd;
   QPrintf("warm up\n");  // the start marker is per process; get it out of the way
-  ::unlink("QLOG.txt");
+  std::filesystem::remove("QLOG.txt");
   testing::internal::CaptureStderr();
   QPrintf("progress %d\n", 1);
   QInfo("info %s", "x");
@@ -66,6 +69,8 @@ TEST(QLog, TimeStampFormat) {
   EXPECT_EQ(qlog[10], ' ');
   EXPECT_EQ(qlog[13], ':');
   EXPECT_EQ(qlog.substr(19, 8), " (INFO )");
+  // A text file with the platform's own line ends.
+  EXPECT_EQ(qlog.substr(qlog.size() - 3), platform::kTextFilesUseCRLF ? "p\r\n" : "mp\n");
 }
 
 TEST(QLog, RotatesPastTenMillionBytes) {
@@ -85,13 +90,13 @@ TEST(QLog, UnopenableLogReportsOnTheConsole) {
   unit::ScopedTempCwd cwd;
   QPrintf("%s", "");  // the start marker, if this process has not given it yet
   // A directory in the log's place cannot be opened for writing, even by root.
-  ::unlink((cwd / "QLOG.txt").c_str());
-  ::mkdir((cwd / "QLOG.txt").c_str(), 0755);
+  std::filesystem::remove(cwd / "QLOG.txt");
+  std::filesystem::create_directory(cwd / "QLOG.txt");
   testing::internal::CaptureStderr();
   QError("lost");
   QPrintf("still here\n");
   std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(err, "** [vovizi/" + std::to_string(::getpid()) +
+  EXPECT_EQ(err, "** [vovizi/" + std::to_string(platform::ProcessId()) +
                      "] Can't open log file (QLOG)\nstill here\n");
 }
 

@@ -1,0 +1,34 @@
+# The suite of the Windows build: the unit tests that hold on both platforms,
+# run under wine (CMAKE_CROSSCOMPILING_EMULATOR) in a wine prefix of this
+# build folder, made headless by the first test.
+
+# GoogleTest from its Debian sources, built for Windows with the project.
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+set(TRACE_WINE_ENV
+  WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix
+  WINEDEBUG=-all
+  DISPLAY=)
+
+add_executable(unit_tests
+  unit/eval_test.cpp
+  unit/export_mat_test.cpp
+  unit/fmtg_test.cpp
+  unit/import_log_test.cpp
+  unit/qatof_test.cpp
+  unit/qlog_test.cpp
+  unit/qstr_test.cpp
+  unit/text_test.cpp)
+target_link_libraries(unit_tests PRIVATE tracepack_core traceunpack_core qremote gtest gtest_main)
+target_include_directories(unit_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_definitions(unit_tests PRIVATE TRACE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+
+find_program(TRACE_WINEBOOT wineboot REQUIRED)
+add_test(NAME win.prefix COMMAND ${TRACE_WINEBOOT} --init)
+set_tests_properties(win.prefix PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${TRACE_WINE_ENV}" TIMEOUT 300)
+
+add_test(NAME win.unit_tests COMMAND unit_tests)
+set_tests_properties(win.unit_tests PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${TRACE_WINE_ENV}"
+  TIMEOUT 900)
