@@ -15,7 +15,12 @@ constexpr size_t kBufferSize = 1 << 20;
 std::atomic<unsigned> tempCounter{0};
 
 std::string directoryOf(const std::string& path) {
+#if defined(_WIN32)
+  // Windows separates folders by either slash.
+  size_t slash = path.find_last_of("/\\");
+#else
   size_t slash = path.rfind('/');
+#endif
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);

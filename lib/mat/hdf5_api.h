@@ -7,7 +7,13 @@
 // calls, written as usual, then go through the loaded entry points.
 #pragma once
 
+// Windows has no HDF5 to build against: our own declarations of the part
+// used, for the hdf5.dll found at run time.
+#if defined(_WIN32)
+#include "mat/hdf5_decls.h"
+#else
 #include <hdf5.h>
+#endif
 
 namespace hdf5api {
 

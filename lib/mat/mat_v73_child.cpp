@@ -1,7 +1,7 @@
 // The 7.3 reader in a child process. The HDF5 library trusts the structures
 // of the files it opens: a damaged file can make it follow or free wild
 // pointers (fuzzing found such files within seconds). So the reading runs
-// in a forked child that streams each variable through a pipe, and the
+// in a child process that streams each variable through a pipe, and the
 // parent hands them on as they come. A child that dies (a signal, or a
 // stream cut short) is reported as damage; the variables before it stay
 // converted, as with damage the other readers find.
@@ -83,6 +83,18 @@ void sendReport(const char* text) {
   platform::ExitChild(0);
 }
 
+// The child's side as a named entry, so that a child that is a new run of
+// the program (Windows) finds it: data holds the file's size and its name,
+// fds the file and the pipe's writing end.
+void childBody(const platform::ChildArgs& args) {
+  uint64_t size = 0;
+  if (args.data.size() < sizeof size || args.fds.size() != 2) platform::ExitChild(1);
+  std::memcpy(&size, args.data.data(), sizeof size);
+  runChild(args.data.substr(sizeof size), args.fds[0], size, args.fds[1]);
+}
+
+const platform::ChildEntry v73Child("mat-v73-reader", childBody);
+
 class V73ChildReader final : public ReaderBase {
  public:
   V73ChildReader(const std::string& path, int fd, uint64_t size) : ReaderBase(path, fd, size) {}
@@ -109,11 +121,11 @@ class V73ChildReader final : public ReaderBase {
       report("matOpen(); can't read '%s': no pipe to the reader process (%s)", path_.c_str(), std::strerror(errno));
       return false;
     }
-    auto child = [&] {
-      platform::Close(in);
-      runChild(path_, fd_, size_, out);
-    };
-    int id = platform::StartChild(child);
+    platform::ChildArgs args;
+    args.data.assign(reinterpret_cast<const char*>(&size_), sizeof size_);
+    args.data += path_;
+    args.fds = {fd_, out};
+    int id = platform::StartChild(v73Child, args, {in});
     int err = errno;
     platform::Close(out);
     if (id < 0) {

@@ -15,6 +15,12 @@
 // Last: the HDF5 calls below go through the loaded library.
 #include "mat/hdf5_calls.h"
 
+// Windows' C runtime has no code for a library that cannot be had: the
+// nearest is that of a missing file.
+#ifndef ELIBACC
+#define ELIBACC ENOENT
+#endif
+
 namespace matlayer {
 
 bool QuietHdf5(const char** why) {

@@ -73,19 +73,23 @@ void QNAdapterList::VarBindFree(SnmpVarBind* bind) {
 QNAdapterList::QNAdapterList() {
   count_ = 0;
   WSADATA data;
-  if (WSAStartup(0x0002, &data) != 0) {
+  // Spelled win:: here: on Windows the plain names are also the system's
+  // own, which win:: wraps.
+  if (win::WSAStartup(0x0002, &data) != 0) {
     std::fputs("This program requires Winsock 2.x!\n", stderr);
     return;
   }
-  HMODULE agent = LoadLibraryA("inetmib1.dll");
+  HMODULE agent = win::LoadLibraryA("inetmib1.dll");
   if (reinterpret_cast<uintptr_t>(agent) >= 32) {
-    auto init = reinterpret_cast<SnmpExtensionInitFn>(GetProcAddress(agent, "SnmpExtensionInit"));
-    auto query =
-        reinterpret_cast<SnmpExtensionQueryFn>(GetProcAddress(agent, "SnmpExtensionQuery"));
+    // Through void (*)(), the generic function pointer, from the loader's own.
+    auto init = reinterpret_cast<SnmpExtensionInitFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(agent, "SnmpExtensionInit")));
+    auto query = reinterpret_cast<SnmpExtensionQueryFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(agent, "SnmpExtensionQuery")));
     // An agent without both entry points cannot be walked: stay empty.
     if (init && query) Walk(init, query);
   }
-  WSACleanup();
+  win::WSACleanup();
 }
 
 void QNAdapterList::Walk(SnmpExtensionInitFn init, SnmpExtensionQueryFn query) {

@@ -20,14 +20,15 @@ bool QNSocket::Open(uint16_t port, int32_t type, uint32_t flags, const char* hos
   flags_ |= flags;
   type_ = type;
   if (type == TypeStream) {
-    handle_ = win::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    handle_ = static_cast<int32_t>(win::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   } else if (type == TypeDatagram) {
-    handle_ = win::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    handle_ = static_cast<int32_t>(win::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
   } else {
     QNReportError("QNSocket:Open(); unknown type %d", type);
     return false;
   }
-  if (handle_ == win::INVALID_SOCKET) {
+  // Windows socket handles fit in 32 bits, as all kernel handles do.
+  if (handle_ == static_cast<int32_t>(win::INVALID_SOCKET)) {
     QNReportError("QNSocket:Open(); can't create socket");
     return false;
   }

@@ -8,6 +8,9 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -16,22 +19,47 @@ namespace platform {
 // are started later.
 bool OpenPipe(int* readEnd, int* writeEnd);
 
-// Starts a child that runs body(arg) and ends when body does (status 0, or
-// 1 when it throws): the child never comes back from this call. The parent
-// gets the child's id, or -1.
-int StartChild(void (*body)(void*), void* arg);
+// What a child is started with: bytes for its own use, and descriptors of
+// the parent's it is given, in this order (its numbers for them may differ).
+struct ChildArgs {
+  std::string data;
+  std::vector<int> fds;
+};
 
-template <class F>
-int StartChild(F& body) {
-  return StartChild([](void* f) { (*static_cast<F*>(f))(); }, &body);
-}
+// A function of this program that children run, known by name: where the
+// system has no fork (Windows) a child is a new run of the program, which
+// finds its body by that name. One object per body, defined at namespace
+// scope, so that every run of the program knows them all before main.
+using ChildBody = void (*)(const ChildArgs& args);
+class ChildEntry {
+ public:
+  ChildEntry(const char* entryName, ChildBody entryBody);
+  const char* name() const { return name_; }
+  ChildBody body() const { return body_; }
+
+ private:
+  const char* name_;
+  ChildBody body_;
+};
+
+// Starts a child that runs entry's body(args) and ends when it does (status
+// 0, or 1 when it throws). The descriptors in notForChild, the parent's own
+// ends of its pipes, are not held by the child. The parent gets the child's
+// id, or -1.
+int StartChild(const ChildEntry& entry, const ChildArgs& args, std::initializer_list<int> notForChild = {});
+
+// Called first thing in main. In a run of the program that StartChild began
+// as a child, runs the child's body and never returns; otherwise (and always
+// where children are forks) returns at once.
+void RunChildIfStarted();
 
 // Ends the calling child now with status, without the exit handlers and
 // unwritten stdio buffers it shares with the parent.
 [[noreturn]] void ExitChild(int status);
 
 // Has the calling child ended by a signal once it has used seconds of
-// processor time, and killed ten seconds later if it still runs.
+// processor time, and killed ten seconds later if it still runs (Windows:
+// ended then, with the exit code ERROR_NOT_ENOUGH_QUOTA).
 void LimitProcessorTime(uint64_t seconds);
 
 struct ChildEnd {

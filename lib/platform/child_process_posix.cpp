@@ -22,21 +22,27 @@ bool OpenPipe(int* readEnd, int* writeEnd) {
   return true;
 }
 
-int StartChild(void (*body)(void*), void* arg) {
+// A forked child has its body at hand: nothing needs to be looked up.
+ChildEntry::ChildEntry(const char* entryName, ChildBody entryBody) : name_(entryName), body_(entryBody) {}
+
+int StartChild(const ChildEntry& entry, const ChildArgs& args, std::initializer_list<int> notForChild) {
   pid_t pid = ::fork();
   if (pid != 0) return pid < 0 ? -1 : static_cast<int>(pid);
   // Die by the signal itself rather than in a handler inherited from the
   // parent (a sanitizer's or a fuzzer's would take the fault for its own).
   for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) ::signal(sig, SIG_DFL);
   ::signal(SIGPIPE, SIG_IGN);
+  for (int fd : notForChild) Close(fd);
   // An exception must not carry the child back into the parent's code.
   try {
-    body(arg);
+    entry.body()(args);
   } catch (...) {
     ExitChild(1);
   }
   ExitChild(0);
 }
+
+void RunChildIfStarted() {}
 
 void ExitChild(int status) { ::_exit(status); }
 

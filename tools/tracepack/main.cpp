@@ -1,10 +1,14 @@
 // tracepack: converts a telemetry text log into one MAT-file.
 #include <cstdio>
 
+#include "platform/child_process.h"
 #include "remote/qremotelog.h"
 #include "tracepack/pack_log.h"
 
 int main(int argc, char** argv) {
+  // Where this run is a child the program started for work of its own, it
+  // does that work and ends here.
+  platform::RunChildIfStarted();
   QRemoteLogInstall();
   std::printf("Tracepack 1.0\n");
   if (argc < 3) {

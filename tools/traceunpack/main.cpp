@@ -4,9 +4,13 @@
 
 #include "logtable/logfile.h"
 #include "msg/qlog.h"
+#include "platform/child_process.h"
 #include "remote/qremotelog.h"
 
 int main(int argc, char** argv) {
+  // Where this run is a child the program started for work of its own, it
+  // does that work and ends here.
+  platform::RunChildIfStarted();
   QRemoteLogInstall();
   std::printf("Traceunpack 1.0\n");
   if (argc < 3) {
