@@ -7,11 +7,12 @@
 
 #include "text/qatof_fast.h"
 
-// Exactly what atof gives for these characters followed by a terminator:
-// leading white space skipped, the longest numeric prefix taken (decimal,
-// hexadecimal, inf and nan spellings), 0.0 when there is none, +-HUGE_VAL
-// on overflow. Reads only [text, text + length); plain decimal numbers take
-// no locale look-up or allocation.
+// Exactly what glibc's atof gives for these characters followed by a
+// terminator, on every platform and without the C runtime: leading white
+// space skipped, the longest numeric prefix taken (decimal, hexadecimal, inf
+// and nan spellings, "nan(chars)" with its payload), 0.0 when there is none,
+// +-HUGE_VAL on overflow, the correctly rounded subnormal or zero below.
+// Reads only [text, text + length); takes no locale look-up or allocation.
 double QAtof(const char* text, size_t length);
 
 // How many bytes past a field's start QAtofField and QFieldEnd16 may read,

@@ -72,8 +72,8 @@ sio.savemat('cells.mat', {('c%02d' % k): np.array([[1.0, 2.0]], dtype=object) fo
     std::string script;
     for (int k = 0; k < 4; ++k) {
       std::string n = std::to_string(k);
-      script += e2e::Quote(TRACEUNPACK_BIN) + " cells.mat out" + n + ".log >/dev/null 2>&1 & " +
-                e2e::Quote(TRACEPACK_BIN) + " missing.log out" + n + ".mat >/dev/null 2>&1 & ";
+      script += e2e::Command(TRACEUNPACK_BIN) + " cells.mat out" + n + ".log >/dev/null 2>&1 & " +
+                e2e::Command(TRACEPACK_BIN) + " missing.log out" + n + ".mat >/dev/null 2>&1 & ";
     }
     e2e::Result r = e2e::Run(dir.path(), "/bin/sh", {"-c", script + "wait"});
     ASSERT_EQ(r.status, 0);
@@ -81,7 +81,7 @@ sio.savemat('cells.mat', {('c%02d' % k): np.array([[1.0, 2.0]], dtype=object) fo
     std::map<std::string, int> kinds;
     long fillers = 0, bad = 0;
     for (const char* name : {"QLOG.txt", "QLOG_OLD.txt"}) {
-      std::istringstream in(e2e::ReadFile(dir / name));
+      std::istringstream in(e2e::ReadQlog(dir / name));
       for (std::string l; std::getline(in, l);) {
         if (l + "\n" == filler) {
           ++fillers;

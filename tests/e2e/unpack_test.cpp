@@ -241,6 +241,7 @@ TEST_F(Unpack, FailuresLeaveAnExistingLogUntouched) {
     std::string env;      // shell prefix of the run
     std::string err;      // expected standard error
     bool plainUser;
+    const char* linuxOnly = nullptr;  // why the case can't run on Windows
   };
   std::vector<Case> cases = {
       // A warning as the first message writes the start marker to QLOG.txt
@@ -261,7 +262,7 @@ TEST_F(Unpack, FailuresLeaveAnExistingLogUntouched) {
       {"disk full", "", "in.mat", "out.log", "trap '' XFSZ; ulimit -f 256;",
        std::string(kStart) + "Array x has 2 dimensions: Export Vantor log file.\n"
        "LogFile:ExportLog(); can't write out.log (File too large), the file was left as it was\n",
-       false},
+       false, "a full disk is made by a file size limit (setrlimit)"},
       {"target not writable", "chmod 0444 out.log", "in.mat", "out.log", AsPlainUser(),
        std::string(kStart) + "Array x has 2 dimensions: Export Vantor log file.\n"
        "LogFile:ExportLog(); can't open out.log for writing.\n",
@@ -270,7 +271,7 @@ TEST_F(Unpack, FailuresLeaveAnExistingLogUntouched) {
        "in.mat", "ro/out.log", AsPlainUser(),
        std::string(kStart) + "Array x has 2 dimensions: Export Vantor log file.\n"
        "LogFile:ExportLog(); can't open ro/out.log for writing.\n",
-       true},
+       true, "wine takes no notice of a directory's mode bits"},
   };
 #ifdef NO_HDF5_DIR
   // The HDF5 library is loaded only for a 7.3 file; one without its entry
@@ -281,10 +282,20 @@ TEST_F(Unpack, FailuresLeaveAnExistingLogUntouched) {
                    "matOpen(); can't read 'v73.mat': no HDF5 library (an entry point is missing: "
                    "H5open)\nLogFile:ImportMat(); can't open Matlab file\nExport Vantor log file.\n"
                    "LogFile:ExportLog(); nothing imported, 'out.log' left unchanged\n",
-                   false});
+                   false, "the HDF5 stand-in is found by LD_LIBRARY_PATH"});
 #endif
-  for (const Case& c : cases) {
+  int skipped = 0;
+  for (Case c : cases) {
     SCOPED_TRACE(c.what);
+    if (e2e::OnWindows()) {
+      if (c.linuxOnly) {
+        ++skipped;
+        continue;
+      }
+      // Windows refuses to write a read-only file to anyone, so the plain
+      // user (a Linux means) is not needed there.
+      c.env = "";
+    }
     e2e::TempDir dir;
     // 300000 values make a log far beyond the 128 KiB that "ulimit -f 256" allows.
     MakeMat(dir, "V.append(('x', np.linspace(0, 1, 300000).reshape(300000, 1)))\n");
@@ -318,6 +329,7 @@ TEST_F(Unpack, FailuresLeaveAnExistingLogUntouched) {
     std::filesystem::permissions(dir / "ro", std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
   }
+  if (skipped) GTEST_SKIP() << skipped << " cases need Linux means (file size limit, directory modes, LD_LIBRARY_PATH)";
 }
 
 }  // namespace

@@ -25,6 +25,16 @@ double FromBits(uint64_t bits) {
   return v;
 }
 
+// The C library's "%g", which is glibc's text. mingw's printf drops the
+// sign of a NaN that glibc (and QFormatG, everywhere) prints: that one known
+// deviation of the reference is put back.
+void ReferenceG(double v, char* out, size_t size) {
+  std::snprintf(out, size, "%g", v);
+#if defined(_WIN32)
+  if (std::isnan(v) && std::signbit(v)) std::snprintf(out, size, "-nan");
+#endif
+}
+
 // Compares every value, keeps going, and reports the first few mismatches
 // with the exact binary value so a failure can be replayed.
 class Differ {
@@ -34,7 +44,7 @@ class Differ {
     char theirs[64];
     std::memset(ours, 'X', sizeof ours);
     int n = QFormatG(v, ours);
-    std::snprintf(theirs, sizeof theirs, "%g", v);
+    ReferenceG(v, theirs, sizeof theirs);
     ++checked_;
     bool same = n >= 0 && n <= QFMTG_MAXLEN && std::string(ours, static_cast<size_t>(n)) == theirs &&
                 ours[QFMTG_MAXLEN] == 'X';  // nothing written past the bound
@@ -205,7 +215,7 @@ TEST(FormatG, LineJoinsTheValuesAndStaysInItsRoom) {
       for (double& v : values) {
         if (trial % 2) v = longest[rng() % longest.size()];
         else v = FromBits(rng());
-        std::snprintf(text, sizeof text, "%g", v);
+        ReferenceG(v, text, sizeof text);
         expected += (expected.empty() ? "" : " ") + std::string(text);
       }
       expected += "\n";

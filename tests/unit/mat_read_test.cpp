@@ -5,17 +5,20 @@
 // tests lower the memory limit: a claim that reached an allocation would
 // show up as "too large" instead of "damaged").
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "mat/mat.h"
 #include "unit/mat_test_util.h"
+
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -136,15 +139,16 @@ class MatRead : public testing::Test {
  protected:
   void SetUp() override {
     // QLOG.txt goes to the current directory: keep it in the scratch one.
-    char* cwd = getcwd(nullptr, 0);
-    old_ = cwd ? cwd : ".";
-    free(cwd);
-    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+    old_ = std::filesystem::current_path();
+    std::error_code ec;
+    std::filesystem::current_path(dir_.path(), ec);
+    ASSERT_FALSE(ec) << ec.message();
     matSetMemoryLimitForTesting(1 << 20);
   }
   void TearDown() override {
     matSetMemoryLimitForTesting(0);
-    (void)chdir(old_.c_str());
+    std::error_code ec;
+    std::filesystem::current_path(old_, ec);
   }
   std::string file(const Bytes& b, const char* name = "t.mat") {
     std::string p = dir_ / name;
@@ -152,7 +156,7 @@ class MatRead : public testing::Test {
     return p;
   }
   ScratchDir dir_;
-  std::string old_;
+  std::filesystem::path old_;
 };
 
 TEST_F(MatRead, WritersRoundTrip) {
@@ -169,6 +173,7 @@ TEST_F(MatRead, WritersRoundTrip) {
   vars.push_back({"big", {1, big.size()}, big});
   for (const char* mode : {"w", "w7.3"}) {
     SCOPED_TRACE(mode);
+    if (std::string(mode) == "w7.3" && mattest::NoHdf5()) GTEST_SKIP() << "no HDF5 library for 7.3 files";
     matSetMemoryLimitForTesting(0);
     std::string path = dir_ / "rt.mat";
     MATFile* f = matOpen(path.c_str(), mode);
@@ -317,6 +322,7 @@ TEST_F(MatRead, ClaimsBeyondTheFileAreDamage) {
 // allocate and fill 4 GB for an element size the file claims. Either is
 // damage, the variables before it are kept, and the child stays small.
 TEST_F(MatRead, Hdf5LibraryFailuresAreDamage) {
+  if (mattest::NoHdf5()) GTEST_SKIP() << "no HDF5 library for 7.3 files";
   struct Case {
     const char* file;
     bool opens;
@@ -348,9 +354,12 @@ TEST_F(MatRead, Hdf5LibraryFailuresAreDamage) {
                       std::string::npos)
           << warnings;
   }
+#if !defined(_WIN32)
+  // Windows keeps no peak memory of the children once they are gone.
   struct rusage children;
   ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &children), 0);
   EXPECT_LT(children.ru_maxrss, 1L << 20) << "kilobytes";
+#endif
 }
 
 // A compressed element must inflate to exactly its variable and end its

@@ -2,40 +2,44 @@
 // whole-file read and write.
 #pragma once
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
+
+#include "test_files.h"
+#if defined(_WIN32)
+#include "mat/hdf5_api.h"
+#endif
 
 namespace mattest {
 
 class ScratchDir {
  public:
-  ScratchDir() {
-    char tmpl[] = "/tmp/mat_test.XXXXXX";
-    char* d = ::mkdtemp(tmpl);
-    path_ = d ? d : "/tmp";
-  }
-  ~ScratchDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return dir_ / name; }
+  const std::string& path() const { return dir_.path(); }
   // Names in the directory, to see that no temporary file was left behind.
   std::vector<std::string> List() const {
     std::vector<std::string> names;
-    if (DIR* d = ::opendir(path_.c_str())) {
-      while (dirent* e = ::readdir(d))
-        if (e->d_name[0] != '.' || (e->d_name[1] && e->d_name[1] != '.' )) names.push_back(e->d_name);
-      ::closedir(d);
-    }
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir_.path(), ec))
+      names.push_back(e.path().filename().string());
     return names;
   }
 
  private:
-  std::string path_;
+  testfiles::TempDir dir_;
 };
+
+// Windows machines have HDF5 only where the user installed it; on Linux it
+// is part of the build, so there every 7.3 case runs.
+inline bool NoHdf5() {
+#if defined(_WIN32)
+  return !hdf5api::Load(nullptr);
+#else
+  return false;
+#endif
+}
 
 inline std::vector<unsigned char> ReadAll(const std::string& path) {
   std::vector<unsigned char> bytes;

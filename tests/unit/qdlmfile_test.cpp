@@ -2,15 +2,18 @@
 #include "platform/mapping.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "unit_util.h"
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -128,7 +131,7 @@ TEST(QDLMFile, CountIsRememberedUnlessZero) {
 
 TEST(QDLMFile, MissingOrDirectoryBehavesAsEmpty) {
   unit::ScopedTempCwd cwd;
-  ::mkdir((cwd / "dir").c_str(), 0755);
+  std::filesystem::create_directory(cwd / "dir");
   for (const char* name : {"missing.log", "dir"}) {
     testing::internal::CaptureStderr();
     QDLMFile f(name);
@@ -146,16 +149,22 @@ TEST(QDLMFile, MissingOrDirectoryBehavesAsEmpty) {
 TEST(QDLMFile, ReadOnlyFileOpens) {
   unit::ScopedTempCwd cwd;
   unit::Spit(cwd / "ro.log", "t\n1\n");
-  ::chmod((cwd / "ro.log").c_str(), 0444);
+  namespace fs = std::filesystem;
+  fs::permissions(cwd / "ro.log", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   QDLMFile f("ro.log");
   EXPECT_TRUE(f.IsOpen());
   EXPECT_EQ(f.NoofRecs(), 1u);
+  // Windows deletes no read-only file: let the cleanup remove it.
+  fs::permissions(cwd / "ro.log", fs::perms::owner_write, fs::perm_options::add);
 }
 
 // The counts and the value pass read the log through a mapping; a log cut
 // short by someone else meanwhile must give a read error, not end the
 // process with SIGBUS.
 TEST(QDLMFile, LogCutShortWhileMappedIsAReadError) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows refuses to cut short a mapped file";
+#else
   unit::ScopedTempCwd cwd;
   std::string log = "a b\n";
   for (int i = 0; i < 100000; ++i) log += std::to_string(i) + " 1.5\n";
@@ -173,4 +182,5 @@ TEST(QDLMFile, LogCutShortWhileMappedIsAReadError) {
   };
   EXPECT_EQ(platform::RunGuarded(walk), EIO);
   EXPECT_LT(pieces, 100001);
+#endif
 }

@@ -2,11 +2,13 @@
 // reference written value by value with fprintf, and the failure paths that
 // must leave an existing log exactly as it was.
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -49,6 +51,10 @@ std::string Reference(const std::vector<std::string>& names,
   for (size_t i = 0; i < records; ++i) {
     for (size_t j = 0; j < columns.size(); ++j) {
       std::snprintf(value, sizeof value, "%g", columns[j][i]);
+#if defined(_WIN32)
+      // mingw's printf drops the sign of a NaN, which the log's rules keep.
+      if (std::isnan(columns[j][i]) && std::signbit(columns[j][i])) std::snprintf(value, sizeof value, "-nan");
+#endif
       text += (j ? " " : "") + std::string(value);
     }
     text += "\n";
@@ -131,6 +137,7 @@ TEST(UnpackExport, WritesTheBytesOfTheLogRules) {
   }
 }
 
+#if !defined(_WIN32)
 // Runs the export of a large table in a child whose file size limit is
 // tiny, as a full disk would stop it.
 void ExportInChildWithSizeLimit(const std::string& target, rlim_t limit) {
@@ -150,10 +157,12 @@ void ExportInChildWithSizeLimit(const std::string& target, rlim_t limit) {
   ::waitpid(pid, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
+#endif
 
 TEST(UnpackExport, FailuresLeaveTheOldLogAsItWas) {
   const std::string old = "# old log\nkeep me\n1 2\n";
 
+#if !defined(_WIN32)  // Windows has no fork nor file size limit to stand in for a full disk.
   {
     SCOPED_TRACE("file size limit reached mid-way (a full disk)");
     unit::ScopedTempCwd cwd;
@@ -163,6 +172,7 @@ TEST(UnpackExport, FailuresLeaveTheOldLogAsItWas) {
     EXPECT_TRUE(QlogHas(cwd.path(), "LogFile:ExportLog(); can't write out.log"));
     EXPECT_TRUE(OnlyFilesAre(cwd.path(), {"out.log", "QLOG.txt"}));
   }
+#endif
   {
     SCOPED_TRACE("directory missing");
     unit::ScopedTempCwd cwd;
@@ -194,6 +204,9 @@ TEST(UnpackExport, FailuresLeaveTheOldLogAsItWas) {
 }
 
 TEST(UnpackExport, WritesThroughLinksAndIntoPipes) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows links want a privilege and the library does not follow them; no FIFOs";
+#else
   unit::ScopedTempCwd cwd;
   LogFile table;
   Fill(table, {"a", "b"}, {{1, 2}, {0.25, -1e-7}});
@@ -217,6 +230,7 @@ TEST(UnpackExport, WritesThroughLinksAndIntoPipes) {
   struct stat st;
   ASSERT_EQ(::stat((cwd / "pipe").c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
+#endif
 }
 
 }  // namespace
