@@ -21,12 +21,14 @@ add_executable(unit_tests
   unit/mapping_guard_test.cpp
   unit/mat_read_test.cpp
   unit/mat_write_test.cpp
+  unit/net_test.cpp
   unit/qatof_test.cpp
   unit/qdlmfile_test.cpp
   unit/qlog_test.cpp
   unit/qprogress_test.cpp
   unit/qsafefile_test.cpp
   unit/qstr_test.cpp
+  unit/remote_channel_test.cpp
   unit/text_test.cpp
   unit/unpack_export_test.cpp)
 target_link_libraries(unit_tests PRIVATE tracepack_core traceunpack_core qremote gtest gtest_main)

@@ -1,14 +1,18 @@
 // The networking layer on loopback: addresses and their look-ups, datagram
 // and stream sockets, the one-time start-up with its version checks, and the
 // adapter walk over an interface table the test feeds to the agent.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
+#include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "msg/qlog.h"
@@ -18,6 +22,7 @@
 #include "net/qnaddress.h"
 #include "net/qnsocket.h"
 #include "net/qnstartup.h"
+#include "platform/file_io.h"
 #include "platform/snmpagent.h"
 #include "platform/winsock.h"
 #include "udp_listener.h"
@@ -26,6 +31,18 @@
 namespace {
 
 using testnet::Listener;
+
+#if defined(_WIN32)
+constexpr int kAddrInUse = WSAEADDRINUSE;
+constexpr int kAddrNotAvail = WSAEADDRNOTAVAIL;
+using RawSocket = SOCKET;
+void CloseRaw(SOCKET s) { ::closesocket(s); }
+#else
+constexpr int kAddrInUse = EADDRINUSE;
+constexpr int kAddrNotAvail = EADDRNOTAVAIL;
+using RawSocket = int;
+void CloseRaw(int s) { ::close(s); }
+#endif
 
 int lookups = 0;
 // "flaky" resolves on its second look-up only, "loghost" always, anything
@@ -57,18 +74,40 @@ class Net : public testing::Test {
     QRemoteLogResetForTest();
     QPrintf("%s", "");  // the process's start marker, out of the way of captures
     Reset();
-    win::SetInterfaceTable({});
+    EmptyAgent();
     win::SetResolverHook(&FakeResolver);
     lookups = 0;
+#if defined(_WIN32)
+    // The test's own sockets need Winsock even where the layer's start-up
+    // is faked.
+    win::WSADATA data;
+    ASSERT_EQ(::WSAStartup(0x0202, &data), 0);
+#endif
   }
-  void TearDown() override { Reset(); }
+  void TearDown() override {
+    Reset();
+#if defined(_WIN32)
+    ::WSACleanup();
+#endif
+  }
   static void Reset() {
     QRemoteLogResetForTest();
     QNStartupResetForTest();
+#if !defined(_WIN32)
     win::ClearInterfaceTable();
+#endif
     win::SetAgentPresent(true);
     win::SetResolverHook(nullptr);
     win::SetStartupHook(nullptr);
+  }
+  // An adapter walk that finds nothing: an empty table where the test feeds
+  // the agent, no agent on Windows, whose real agent cannot be fed.
+  static void EmptyAgent() {
+#if defined(_WIN32)
+    win::SetAgentPresent(false);
+#else
+    win::SetInterfaceTable({});
+#endif
   }
   std::string Qlog() { return unit::Slurp(cwd_ / "QLOG.txt"); }
 
@@ -146,7 +185,11 @@ TEST_F(Net, GetByNameOutcomes) {
 
 TEST_F(Net, ReportErrorFramesAndCuts) {
   testing::internal::CaptureStderr();
+#if defined(_WIN32)
+  win::WSASetLastError(11);
+#else
   errno = 11;
+#endif
   QNReportError("QNSocket:Open(); unknown type %d", 5);
   QNReportError("%s", std::string(3000, 'z').c_str());
   std::string err = testing::internal::GetCapturedStderr();
@@ -219,7 +262,7 @@ TEST_F(Net, OpenFailuresAndOptionGuards) {
   EXPECT_TRUE(clash.Open(0, QNSocket::TypeDatagram, QNSocket::FlagNoBind, nullptr));
   EXPECT_LT(clash.Bind(taken), 0);
   err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(err, "[QN] QNSocket:Bind(); can't bind to address 127.0.0.1" + ErrCode(EADDRINUSE));
+  EXPECT_EQ(err, "[QN] QNSocket:Bind(); can't bind to address 127.0.0.1" + ErrCode(kAddrInUse));
 }
 
 TEST_F(Net, DatagramWrites) {
@@ -241,7 +284,7 @@ TEST_F(Net, DatagramWrites) {
   testing::internal::CaptureStderr();
   EXPECT_LT(s.Write("x", 1, &wildcard), 0);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "[QN] QNSocket:Write(); failed" + ErrCode(EADDRNOTAVAIL) + "Addr 0.0.0.0\n");
+            "[QN] QNSocket:Write(); failed" + ErrCode(kAddrNotAvail) + "Addr 0.0.0.0\n");
   EXPECT_TRUE(sink.Drain(50).empty());
 
   // Without a destination only the failure itself is reported.
@@ -253,6 +296,17 @@ TEST_F(Net, DatagramWrites) {
 }
 
 TEST_F(Net, SocketNotOpenNeverSendsOnStandardInput) {
+#if defined(_WIN32)
+  // No descriptor 0 to make a socket of: the write must just fail as one
+  // through something that is not a socket.
+  QNSocket s;
+  QNAddress to;
+  to.Set(2, INADDR_LOOPBACK, 9);
+  testing::internal::CaptureStderr();
+  EXPECT_LT(s.Write("secret", 6, &to), 0);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("QNSocket:Write(); failed" + ErrCode(WSAENOTSOCK)), std::string::npos) << err;
+#else
   // Make descriptor 0 a socket, as under a socket-activated service: a
   // write through a socket that never opened must not reach it.
   int pair[2];
@@ -273,10 +327,11 @@ TEST_F(Net, SocketNotOpenNeverSendsOnStandardInput) {
   EXPECT_LT(::recv(pair[1], buf, sizeof buf, MSG_DONTWAIT), 0);
   ::close(pair[0]);
   ::close(pair[1]);
+#endif
 }
 
 TEST_F(Net, StreamOpen) {
-  int server = ::socket(AF_INET, SOCK_STREAM, 0);
+  RawSocket server = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -299,13 +354,13 @@ TEST_F(Net, StreamOpen) {
   ASSERT_EQ(::listen(server, 1), 0);
   QNSocket client;
   ASSERT_TRUE(client.Open(port, QNSocket::TypeStream, 0, "loghost"));
-  int peer = ::accept(server, nullptr, nullptr);
+  RawSocket peer = ::accept(server, nullptr, nullptr);
   EXPECT_EQ(client.Write("tcp", 3, nullptr), 3);
   char buf[8] = {};
   EXPECT_EQ(::recv(peer, buf, sizeof buf, 0), 3);
   EXPECT_STREQ(buf, "tcp");
-  ::close(peer);
-  ::close(server);
+  CloseRaw(peer);
+  CloseRaw(server);
 }
 
 namespace {
@@ -340,14 +395,20 @@ TEST_F(Net, StartupOutcomes) {
   };
   for (const Row& r : rows) {
     Reset();
-    win::SetInterfaceTable({});
+    EmptyAgent();
     grantMinor = r.minor;
     failFrom = r.failFrom;
     startupCalls = 0;
     win::SetStartupHook(&FakeStartup);
     testing::internal::CaptureStderr();
     EXPECT_EQ(QNStartup(), r.result);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), r.console) << "row " << &r - rows;
+    std::string console = r.console;
+#if defined(_WIN32)
+    // There the message box alone shows its text; the console stand-in is Linux's.
+    for (size_t p; (p = console.find("[Error] ")) != std::string::npos;)
+      console.erase(p, console.find('\n', p) + 1 - p);
+#endif
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), console) << "row " << &r - rows;
     EXPECT_TRUE(QNStarted);
     EXPECT_EQ(win::StartupCount(), r.outstanding) << "row " << &r - rows;
     EXPECT_EQ(QNStopwatch != nullptr, r.result);
@@ -360,7 +421,8 @@ TEST_F(Net, StartupOutcomes) {
   }
   // Where 2.0 and then 1.1 fail, the error goes to QLOG only.
   EXPECT_NE(Qlog().find("(ERR  ): [vovizi/"), std::string::npos);
-  EXPECT_NE(Qlog().find("Can't startup WinSock (WSAStartup)\n"), std::string::npos);
+  const char* eol = platform::kTextFilesUseCRLF ? "\r\n" : "\n";
+  EXPECT_NE(Qlog().find(std::string("Can't startup WinSock (WSAStartup)") + eol), std::string::npos);
 }
 
 TEST_F(Net, StartupPointsLoopbackAndStartsStopwatch) {
@@ -370,12 +432,13 @@ TEST_F(Net, StartupPointsLoopbackAndStartsStopwatch) {
   ASSERT_NE(QNStopwatch, nullptr);
   EXPECT_TRUE(QNStopwatch->Running());
   double t0 = QNStopwatch->ElapsedSeconds();
-  usleep(2000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2));
   EXPECT_GT(QNStopwatch->ElapsedSeconds(), t0);
   ASSERT_NE(QNAdapters, nullptr);
   EXPECT_EQ(QNAdapters->Count(), 0);
 }
 
+#if !defined(_WIN32)
 namespace {
 
 win::InterfaceRow Ether(uint32_t index, std::vector<uint8_t> mac) { return {index, 6, std::move(mac)}; }
@@ -383,8 +446,12 @@ win::InterfaceRow Ether(uint32_t index, std::vector<uint8_t> mac) { return {inde
 std::vector<uint8_t> Mac(uint8_t last) { return {0x02, 0x00, 0x5e, 0x10, 0x00, last}; }
 
 }  // namespace
+#endif
 
 TEST_F(Net, AdapterWalkOverFedTable) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "the system's agent serves its own table; no test can feed one";
+#else
   std::vector<win::InterfaceRow> rows;
   rows.push_back({1, 24, {}});                                          // loopback, row 1
   rows.push_back(Ether(2, {'D', 'E', 'S', 'T', 0, 7}));                 // row 2: filtered
@@ -420,6 +487,7 @@ TEST_F(Net, AdapterWalkOverFedTable) {
   for (size_t p = 0; (p = qlog.find(warn, p)) != std::string::npos; ++p) ++warns;
   EXPECT_EQ(infos, 12u);
   EXPECT_EQ(warns, 2u);
+#endif
 }
 
 TEST_F(Net, AdapterWalkWithoutAgentOrRows) {
@@ -430,10 +498,17 @@ TEST_F(Net, AdapterWalkWithoutAgentOrRows) {
   EXPECT_EQ(absent.Count(), 0);
 
   win::SetAgentPresent(true);
+#if defined(_WIN32)
+  // The stand-in agent beside the tests serves row 2 as Ethernet.
+  testing::internal::CaptureStderr();
+  QNAdapterList one;
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "MAC Address of interface #2: 021122334455\n");
+#else
   win::SetInterfaceTable({{1, 24, {}}, {2, 6, Mac(9)}});
   testing::internal::CaptureStderr();
   QNAdapterList one;
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "MAC Address of interface #2: 02005e100009\n");
+#endif
   EXPECT_EQ(one.Count(), 1);
 }
 
@@ -461,6 +536,9 @@ TEST(NetOid, CompareCopyAndFree) {
 }
 
 TEST(NetKernelTable, RowsInIndexOrder) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "the kernel's table is read by the system's agent, not by the library";
+#else
   auto rows = win::KernelInterfaceTable();
   for (size_t i = 1; i < rows.size(); ++i) EXPECT_LT(rows[i - 1].index, rows[i].index);
   for (const auto& r : rows) {
@@ -468,4 +546,5 @@ TEST(NetKernelTable, RowsInIndexOrder) {
       EXPECT_EQ(r.address.size(), 6u);
     }
   }
+#endif
 }
