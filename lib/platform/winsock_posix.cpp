@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/host_entry.h"
+
 namespace win {
 
 namespace {
@@ -14,30 +16,6 @@ namespace {
 int startups = 0;
 StartupHook startupHook = nullptr;
 ResolverHook resolverHook = nullptr;
-
-// The one host entry the look-up returns, as Winsock keeps one per thread.
-struct HostStore {
-  hostent entry{};
-  char name[256] = {};
-  in_addr address{};
-  char* addresses[2] = {};
-  char* aliases[1] = {};
-} host;
-
-const hostent* fillHost(uint32_t address, const char* canonical) {
-  std::memset(&host.entry, 0, sizeof host.entry);
-  std::snprintf(host.name, sizeof host.name, "%s", canonical ? canonical : "");
-  host.address.s_addr = address;
-  host.addresses[0] = reinterpret_cast<char*>(&host.address);
-  host.addresses[1] = nullptr;
-  host.aliases[0] = nullptr;
-  host.entry.h_name = host.name;
-  host.entry.h_aliases = host.aliases;
-  host.entry.h_addrtype = AF_INET;
-  host.entry.h_length = 4;
-  host.entry.h_addr_list = host.addresses;
-  return &host.entry;
-}
 
 }  // namespace
 
@@ -128,7 +106,7 @@ const hostent* gethostbyname(const char* name) {
       errno = EAI_NONAME;
       return nullptr;
     }
-    return fillHost(address, canonical.c_str());
+    return FillHostEntry(address, canonical.c_str());
   }
   addrinfo hints{};
   hints.ai_family = AF_INET;
@@ -142,7 +120,7 @@ const hostent* gethostbyname(const char* name) {
     return nullptr;
   }
   uint32_t address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-  const hostent* entry = fillHost(address, found->ai_canonname ? found->ai_canonname : name);
+  const hostent* entry = FillHostEntry(address, found->ai_canonname ? found->ai_canonname : name);
   ::freeaddrinfo(found);
   return entry;
 }

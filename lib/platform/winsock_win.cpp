@@ -6,6 +6,8 @@
 #include <new>
 #include <vector>
 
+#include "platform/host_entry.h"
+
 namespace win {
 
 namespace {
@@ -15,31 +17,6 @@ namespace {
 std::vector<bool> startups;
 StartupHook startupHook = nullptr;
 ResolverHook resolverHook = nullptr;
-
-// The entry a hooked look-up returns, kept like Winsock's own until the
-// next look-up.
-struct HostStore {
-  hostent entry{};
-  char name[256] = {};
-  in_addr address{};
-  char* addresses[2] = {};
-  char* aliases[1] = {};
-} host;
-
-const hostent* fillHost(uint32_t address, const char* canonical) {
-  std::memset(&host.entry, 0, sizeof host.entry);
-  std::snprintf(host.name, sizeof host.name, "%s", canonical ? canonical : "");
-  host.address.s_addr = address;
-  host.addresses[0] = reinterpret_cast<char*>(&host.address);
-  host.addresses[1] = nullptr;
-  host.aliases[0] = nullptr;
-  host.entry.h_name = host.name;
-  host.entry.h_aliases = host.aliases;
-  host.entry.h_addrtype = AF_INET;
-  host.entry.h_length = 4;
-  host.entry.h_addr_list = host.addresses;
-  return &host.entry;
-}
 
 }  // namespace
 
@@ -107,7 +84,7 @@ const hostent* gethostbyname(const char* name) {
       ::WSASetLastError(WSAHOST_NOT_FOUND);
       return nullptr;
     }
-    return fillHost(address, canonical.c_str());
+    return FillHostEntry(address, canonical.c_str());
   }
   return ::gethostbyname(name);
 }
