@@ -157,6 +157,15 @@ inline Result Run(const std::string& dir, const std::string& program,
   r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   r.out = ReadFile(scratch / "out");
   r.err = ReadFile(scratch / "err");
+  // A program that wine could not start (its server was shutting down just
+  // then) never ran: it is started once more.
+  if (!WindowsExe(program).empty() && r.status != 0 &&
+      r.err.find("wine client error") != std::string::npos) {
+    rc = std::system(cmd.c_str());
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    r.out = ReadFile(scratch / "out");
+    r.err = ReadFile(scratch / "err");
+  }
   if (!WindowsExe(program).empty()) {
     r.out = FromCrlf(r.out);
     r.err = FromCrlf(r.err);
