@@ -13,24 +13,7 @@ set(TRACE_WINE_ENV
   WINEDLLOVERRIDES=inetmib1=n
   DISPLAY=)
 
-add_executable(unit_tests
-  unit/eval_test.cpp
-  unit/export_mat_test.cpp
-  unit/fmtg_test.cpp
-  unit/import_log_test.cpp
-  unit/mapping_guard_test.cpp
-  unit/mat_read_test.cpp
-  unit/mat_write_test.cpp
-  unit/net_test.cpp
-  unit/qatof_test.cpp
-  unit/qdlmfile_test.cpp
-  unit/qlog_test.cpp
-  unit/qprogress_test.cpp
-  unit/qsafefile_test.cpp
-  unit/qstr_test.cpp
-  unit/remote_channel_test.cpp
-  unit/text_test.cpp
-  unit/unpack_export_test.cpp)
+add_executable(unit_tests ${TRACE_UNIT_TEST_SOURCES})
 target_link_libraries(unit_tests PRIVATE tracepack_core traceunpack_core qremote gtest gtest_main)
 target_include_directories(unit_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 # mingw's g++ 12 misreads std::string's appends in optimised builds.
