@@ -155,6 +155,12 @@ bool QSafeFile::WriteAt(const void* data, size_t size, uint64_t offset) {
 bool QSafeFile::Commit() {
   if (fd_ < 0) return false;
   bool ok = !error_ && flushBuffer();
+  // The data reach the disk before the name does: after a power loss the
+  // target is the old file or the whole new one, never a torn one.
+  if (ok && !inPlace_ && !platform::SyncFile(fd_)) {
+    error_ = errno;
+    ok = false;
+  }
   if (!platform::Close(fd_) && ok) {
     error_ = errno;
     ok = false;
@@ -170,6 +176,9 @@ bool QSafeFile::Commit() {
     error_ = errno;
     ok = false;
   }
+  // The rename itself is kept by the directory; a directory that cannot be
+  // synchronised still holds the complete file under one name or the other.
+  if (ok) (void)platform::SyncDirectory(directoryOf(target_).c_str());
   if (!ok) platform::Remove(temp_.c_str());
   temp_.clear();
   buffer_.clear();

@@ -73,6 +73,13 @@ bool SetMode(int fd, unsigned mode);
 // Replaces to by from in one step.
 bool Rename(const char* from, const char* to);
 bool Remove(const char* path);
+// Waits until the file's data and size are on the disk itself, so that a
+// power loss after a rename finds the whole file under its new name.
+bool SyncFile(int fd);
+// Waits until the directory's entries (a rename into it) are on the disk.
+// Where directories cannot be synchronised (Windows commits its renames by
+// itself) this does nothing and succeeds.
+bool SyncDirectory(const char* path);
 
 // As ReserveSpace, but where the file system cannot reserve space the
 // blocks are written out instead: only a disk without the room fails.

@@ -121,6 +121,19 @@ bool Rename(const char* from, const char* to) { return std::rename(from, to) == 
 
 bool Remove(const char* path) { return std::remove(path) == 0; }
 
+bool SyncFile(int fd) { return RetryInterrupted([&] { return ::fsync(fd); }) == 0; }
+
+bool SyncDirectory(const char* path) {
+  int fd = RetryInterrupted([&] { return ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (fd < 0) return false;
+  // Some file systems cannot synchronise a directory: nothing to wait for.
+  bool ok = RetryInterrupted([&] { return ::fsync(fd); }) == 0 || errno == EINVAL;
+  int err = errno;
+  ::close(fd);
+  errno = err;
+  return ok;
+}
+
 bool AllocateSpace(int fd, uint64_t size) {
   // posix_fallocate gives its error as the result and leaves errno alone.
   int err = ::posix_fallocate(fd, 0, static_cast<off_t>(size));

@@ -485,4 +485,16 @@ bool Remove(const char* path) {
 
 bool AllocateSpace(int fd, uint64_t size) { return reserve(fd, size); }
 
+bool SyncFile(int fd) {
+  HANDLE h = static_cast<HANDLE>(win::HandleOf(fd));
+  if (h == INVALID_HANDLE_VALUE) return false;
+  if (::FlushFileBuffers(h)) return true;
+  win::SetErrnoFromLastError();
+  return false;
+}
+
+// Rename asks for MOVEFILE_WRITE_THROUGH: the new entry is on the disk when
+// it returns.
+bool SyncDirectory(const char*) { return true; }
+
 }  // namespace platform
