@@ -20,6 +20,7 @@ struct PartCount {
   uint64_t pieces = 0;
   std::vector<uint64_t> marks;
   uint64_t second = 0;  // offset of its second piece, if it has one
+  uint64_t last = 0;    // offset of the last piece read, comments included
   int error = 0;
 };
 
@@ -63,6 +64,7 @@ void countPart(const QDLMSource& file, uint64_t begin, uint64_t end, uint64_t ke
   };
   out->error = platform::RunGuarded(count);
   if (!out->error) out->error = cursor.Error();
+  out->last = cursor.PieceOffset();
 }
 
 // The first line start at or after offset and before limit (0 if there is
@@ -82,9 +84,10 @@ uint64_t lineStartFrom(int fd, uint64_t offset, uint64_t limit) {
 
 }  // namespace
 
-QDLMPieceCount QDLMCountPieces(const QDLMSource& file, uint64_t size, uint64_t keepPerPiece) {
+QDLMPieceCount QDLMCountPieces(const QDLMSource& file, uint64_t size, uint64_t keepPerPiece,
+                               uint64_t begin) {
   uint64_t parts = BlockThreads(static_cast<size_t>(size / kPartMinimum + 1), kPartsAtMost);
-  std::vector<uint64_t> starts = {0};
+  std::vector<uint64_t> starts = {begin};
   for (uint64_t t = 1; t < parts; ++t) {
     uint64_t start = lineStartFrom(file.fd, size / parts * t, size / parts * (t + 1));
     if (start > starts.back() && start < size) starts.push_back(start);
@@ -117,5 +120,7 @@ QDLMPieceCount QDLMCountPieces(const QDLMSource& file, uint64_t size, uint64_t k
     before += part.pieces;
   }
   result.pieces = lines;
+  // The last part reads on to the end of the file.
+  result.lastPiece = counts.back().last;
   return result;
 }

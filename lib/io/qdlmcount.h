@@ -25,10 +25,15 @@ struct QDLMPieceCount {
   // kQDLMCheckpointStride records apart.
   std::vector<QDLMCheckpoint> checkpoints;
   int error = 0;  // the errno of a read that failed, or 0
+  // Offset of the file's last piece, comment or not (meaningless without
+  // pieces: when begin is the file's size).
+  uint64_t lastPiece = 0;
 };
 
-// Counts the data pieces of file, size bytes long. A part whose text takes
+// Counts the data pieces of file, size bytes long, from offset begin (a line
+// start: what comes before is not part of the text). A part whose text takes
 // more than keepPerPiece bytes a piece lets go of the mapped pages it has
 // read, so that the pages held stay within what a table of the values
 // would take.
-QDLMPieceCount QDLMCountPieces(const QDLMSource& file, uint64_t size, uint64_t keepPerPiece);
+QDLMPieceCount QDLMCountPieces(const QDLMSource& file, uint64_t size, uint64_t keepPerPiece,
+                               uint64_t begin = 0);

@@ -32,6 +32,8 @@ class QDLMCursor {
   bool Start(const QDLMSource& file, uint64_t offset);
   // The next data line (comment pieces skipped); false at the end.
   bool NextData();
+  // The next piece, comment or not; false at the end.
+  bool NextPiece() { return readPiece(); }
   const char* Piece() const { return piece_; }
   // The piece's length up to its line feed included (NULs not looked at).
   size_t PieceLength() const { return pieceLength_; }
@@ -46,7 +48,9 @@ class QDLMCursor {
   static constexpr uint64_t kReleaseStep = 4 << 20;
   void ReleaseRead();
   void ReleaseBehind() { releaseStep_ = kReleaseStep; }
-  // File offset of the current piece.
+  // File offset of the current piece; once NextData has given false, that
+  // of the last piece read (comment pieces included), or the start offset
+  // when none was.
   uint64_t PieceOffset() const { return pieceOffset_; }
   bool AtEnd() const { return eof_; }
   // The errno of a read that failed (the cursor then stops as at the end),

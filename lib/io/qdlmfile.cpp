@@ -32,6 +32,10 @@ QDLMFile::QDLMFile(const char* fileName) : name_(fileName ? fileName : "") {
     return;
   }
   size_ = st.size;
+  unsigned char head[3] = {};
+  if (size_ >= 3 && platform::ReadAt(fd_, head, 3, 0) == 3 && head[0] == 0xEF && head[1] == 0xBB &&
+      head[2] == 0xBF)
+    textStart_ = 3;
   // The counts and the value pass read the file in place, without copying
   // it; the field names and lines handed out are read by positioned reads.
   if (const char* map = platform::MapFile(fd_, size_)) {
@@ -49,24 +53,30 @@ QDLMFile::~QDLMFile() {
 }
 
 void QDLMFile::Rewind() {
-  if (fd_ >= 0) cursor_.Start(fd_, 0);
+  if (fd_ >= 0) cursor_.Start(fd_, textStart_);
 }
 
 bool QDLMFile::IsEOF() const { return fd_ < 0 || cursor_.AtEnd(); }
 
+void QDLMFile::keepLine(const char* piece, size_t length) {
+  // A piece is at most kMaxPiece characters: it always fits with its NUL.
+  length = std::min(length, line_.size() - 1);
+  std::memcpy(line_.data(), piece, length);
+  line_[length] = '\0';
+  lineLength_ = std::strlen(line_.data());
+}
+
 bool QDLMFile::NextLine() {
-  bool more = fd_ >= 0 && cursor_.NextData();
-  if (cursor_.Error() && !readError_) readError_ = cursor_.Error();
-  if (more) {
-    line_ = cursor_.Piece();
-    const void* nul = std::memchr(line_, '\0', cursor_.PieceLength());
-    lineLength_ = nul ? static_cast<size_t>(static_cast<const char*>(nul) - line_)
-                      : cursor_.PieceLength();
-    return true;
+  if (fd_ < 0) {
+    keepLine("", 0);
+    return false;
   }
-  // Nothing was read: the current line is empty rather than a stale one.
-  line_ = "";
-  lineLength_ = 0;
+  // Comment pieces are read (and kept) like any other, then passed over.
+  while (cursor_.NextPiece()) {
+    keepLine(cursor_.Piece(), cursor_.PieceLength());
+    if (line_[0] != '#' && line_[0] != '\0') return true;
+  }
+  if (cursor_.Error() && !readError_) readError_ = cursor_.Error();
   return false;
 }
 
@@ -79,9 +89,15 @@ uint32_t QDLMFile::NoofRecs() {
   // kMappedFieldsAtMost fields); as long as its text takes no more, the
   // pages read stay mapped for the value pass.
   int fields = std::min(NoofFields(), kMappedFieldsAtMost);
-  QDLMPieceCount counted = QDLMCountPieces(Source(), size, 8 * static_cast<uint64_t>(fields));
+  QDLMPieceCount counted =
+      QDLMCountPieces(Source(), size, 8 * static_cast<uint64_t>(fields), textStart_);
   checkpoints_ = std::move(counted.checkpoints);
   if (counted.error && !readError_) readError_ = counted.error;
+  // The count read the whole file: its last line is the current one now.
+  if (size > textStart_ && !counted.error) {
+    QDLMCursor last;
+    if (last.Start(fd_, counted.lastPiece) && last.NextPiece()) keepLine(last.Piece(), last.PieceLength());
+  }
   uint64_t count = counted.pieces > 0 ? counted.pieces - 1 : 0;
   if (count > UINT32_MAX) count = UINT32_MAX;
   Rewind();
@@ -91,9 +107,8 @@ uint32_t QDLMFile::NoofRecs() {
 }
 
 int QDLMFile::NoofFields() {
-  NextLine();
   int result = 1;
-  if (lineLength_ > 0) {
+  if (NextLine() && lineLength_ > 0) {
     bool inRun = false;
     for (size_t k = 0; k < lineLength_; ++k) {
       bool delim = line_[k] == delimiter_;

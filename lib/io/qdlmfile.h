@@ -5,7 +5,11 @@
 // by index. A run of spaces is one separator; carriage returns and line feeds
 // never belong to a field; a line ends at its first NUL; a line longer than
 // 10239 characters is read in pieces of at most 10239 characters, each a line
-// of its own. The file is opened read-only; the lines handed out are read
+// of its own. A UTF-8 byte-order mark at the very start of the file (as many
+// editors write one) is not part of the text. The current line is kept in a
+// buffer of the reader's own: a NextLine that reads nothing leaves in it what
+// the last read brought (a comment too), so after the construction's count it
+// holds the file's last line. The file is opened read-only; the lines handed out are read
 // through a buffer, while the count (io/qdlmcount.h) and the bulk readers
 // (QDLMCursor started on the file) read it in place through a mapping.
 //
@@ -38,9 +42,11 @@ class QDLMFile {
   // Data lines after the field-name line; counted once, a non-zero count
   // remembered. Each count that is made reports "QCSV: NoofRecs()=%d\n".
   uint32_t NoofRecs();
-  // Fields of the next data line (space runs + 1); rewinds afterwards.
+  // Fields of the next data line (space runs + 1), 1 when there is none;
+  // rewinds afterwards.
   int NoofFields();
-  // Reads the next data line; false at the end of the file.
+  // Reads the next data line; false at the end of the file (the current
+  // line then stays as the last read left it).
   bool NextLine();
   // Copies field i of the current line into out (cut to outSize - 1
   // characters, always terminated). Always true.
@@ -58,7 +64,7 @@ class QDLMFile {
   int ReadError() const { return readError_; }
 
   // The current line, cut at its first NUL (what GetField walks).
-  const char* Line() const { return line_; }
+  const char* Line() const { return line_.data(); }
 
   // The file mapped into memory (null when it could not be mapped).
   const char* Mapping() const { return map_; }
@@ -72,12 +78,16 @@ class QDLMFile {
   const std::vector<QDLMCheckpoint>& Checkpoints() const { return checkpoints_; }
 
  private:
+  // Makes a piece of the file the current line.
+  void keepLine(const char* piece, size_t length);
+
   std::string name_;
   int fd_ = -1;
   uint32_t recordCount_ = 0;
   char delimiter_ = ' ';
   QDLMCursor cursor_;
-  const char* line_ = "";
+  uint64_t textStart_ = 0;  // past a byte-order mark
+  std::vector<char> line_ = std::vector<char>(kLineBufferSize, '\0');
   size_t lineLength_ = 0;
   std::vector<QDLMCheckpoint> checkpoints_;
   int readError_ = 0;

@@ -37,15 +37,19 @@ int matClose(MATFile* file);
 
 // Writes one variable; 0 on success. A failed write poisons the file: later
 // writes fail too and matClose discards it. A variable the format cannot
-// hold is refused (non-zero) without harm to the file: in level 5 one whose
-// data reach the level 5 limit (2 GiB), in 7.3 an empty, repeated or
-// path-like name.
+// hold is refused (non-zero) without harm to the file: one without a name
+// (EINVAL), in level 5 one whose data reach the level 5 limit (2 GiB), in
+// 7.3 a repeated or path-like name.
 int matPutVariable(MATFile* file, const char* name, const mxArray* array);
 
 // The next variable of a file opened for reading, converted to doubles, with
 // *name set to its name (valid until the array is destroyed). Null at the end
 // of the file or at damage (reported through QWarning).
 mxArray* matGetNextVariable(MATFile* file, const char** name);
+
+// Whether the reading of a file opened for reading ended at damage (as
+// reported) rather than at the file's end.
+bool matReadDamaged(MATFile* file);
 
 // Variables left unread in a file opened for reading (counted without
 // decoding them), or -1 when they cannot be counted.

@@ -99,7 +99,9 @@ int matClose(MATFile* file) {
 }
 
 int matPutVariable(MATFile* file, const char* name, const mxArray* array) {
-  if (!file || !name || !array) {
+  // A variable without a name cannot be loaded back: readers take it for
+  // a hidden workspace or refuse the whole file.
+  if (!file || !name || !*name || !array) {
     errno = EINVAL;
     return 1;
   }
@@ -123,6 +125,8 @@ mxArray* matGetNextVariable(MATFile* file, const char** name) {
     return nullptr;
   }
 }
+
+bool matReadDamaged(MATFile* file) { return file && file->Damaged(); }
 
 long matCountRemaining(MATFile* file) {
   if (!file) return -1;

@@ -29,6 +29,8 @@ struct MATFile {
   virtual int Put(const char* name, const mxArray* array);
   virtual mxArray* Next(const char** name);
   virtual long CountRemaining() { return -1; }
+  // Whether reading ended at damage rather than at the end of the file.
+  virtual bool Damaged() const { return false; }
   // Finishes the file; 0 on success.
   virtual int Close() { return 0; }
 };
@@ -51,8 +53,8 @@ mxArray* NewArray(std::vector<mwSize> dims, bool complex, bool zero, bool limite
 MATFile* OpenV5Writer(const char* filename);
 
 // Fills *head with what precedes the real data of a level 5 double variable
-// of these dims (count elements); false with errno (EFBIG) when level 5
-// cannot hold the variable.
+// of these dims (count elements); false with errno when level 5 cannot
+// hold the variable (EFBIG) or the name is empty (EINVAL).
 bool V5VariableHead(const char* name, const std::vector<mwSize>& dims, size_t count,
                     bool complex, std::vector<unsigned char>* head);
 MATFile* OpenV73Writer(const char* filename);

@@ -44,6 +44,7 @@ void ReaderBase::damaged(uint64_t at, const std::string& why) {
   report("matGetNextVariable(); '%s' damaged at byte %" PRIu64 " (variable %d): %s", path_.c_str(), at,
          index_ + 1, why.c_str());
   done_ = true;
+  damaged_ = true;
 }
 
 void ReaderBase::damagedInflated(uint64_t at, uint64_t inflated, const std::string& why) {
@@ -51,12 +52,14 @@ void ReaderBase::damagedInflated(uint64_t at, uint64_t inflated, const std::stri
          " (variable %d, byte %" PRIu64 " of its inflated data): %s",
          path_.c_str(), at, index_ + 1, inflated, why.c_str());
   done_ = true;
+  damaged_ = true;
 }
 
 void ReaderBase::damagedVariable(const std::string& name, const std::string& why) {
   report("matGetNextVariable(); '%s' damaged in variable %d ('%s'): %s", path_.c_str(), index_ + 1, name.c_str(),
          why.c_str());
   done_ = true;
+  damaged_ = true;
 }
 
 void ReaderBase::noNumbers(const std::string& name, const char* cls, size_t count) {

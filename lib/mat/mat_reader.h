@@ -17,6 +17,7 @@ class ReaderBase : public MATFile {
   ~ReaderBase() override;
   ReaderBase(const ReaderBase&) = delete;
   ReaderBase& operator=(const ReaderBase&) = delete;
+  bool Damaged() const override { return damaged_; }
 
  protected:
   // Reports damage and ends the reading: every later call gives null.
@@ -35,6 +36,7 @@ class ReaderBase : public MATFile {
   int fd_;
   uint64_t size_;
   bool done_ = false;
+  bool damaged_ = false;  // set with done_ when the reading ended at damage
   int index_ = 0;  // variables handed out so far
   std::vector<unsigned char> buffer_;
 };

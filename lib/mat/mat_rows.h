@@ -17,8 +17,8 @@ class MATRowFile {
  public:
   // Lays out the file and claims its disk space. False, with errno telling
   // why, when the target is not a regular file (or a new one), a variable
-  // does not fit level 5, or the space cannot be claimed; nothing is left
-  // behind then.
+  // does not fit level 5 or has no name, or the space cannot be claimed;
+  // nothing is left behind then.
   bool Open(const char* filename, const char* const* names, int variables, size_t count);
   // Values [first, first + n) of variable v. Safe from several threads.
   bool Write(int v, size_t first, const double* values, size_t n);

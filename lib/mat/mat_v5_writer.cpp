@@ -55,6 +55,10 @@ void put32(std::vector<unsigned char>& b, uint32_t v) {
 bool V5VariableHead(const char* name, const std::vector<mwSize>& dims, size_t count,
                     bool complex, std::vector<unsigned char>* out) {
   uint64_t nameLen = std::strlen(name);
+  if (nameLen == 0) {
+    errno = EINVAL;
+    return false;
+  }
   uint64_t dataBytes = static_cast<uint64_t>(count) * sizeof(double);
   uint64_t allData = complex ? 2 * dataBytes : dataBytes;
   if (count > UINT64_MAX / 16 || allData >= V5Limit() || nameLen > UINT32_MAX) {

@@ -26,7 +26,8 @@ namespace matlayer {
 
 namespace {
 
-enum Record : uint32_t { kOpened = 1, kOpenFailed, kArray, kReport, kEnd };
+// kDamagedEnd ends a stream whose reading stopped at damage (reported before).
+enum Record : uint32_t { kOpened = 1, kOpenFailed, kArray, kReport, kEnd, kDamagedEnd };
 
 bool readAll(int fd, void* data, size_t size) {
   char* p = static_cast<char*>(data);
@@ -79,7 +80,7 @@ void sendReport(const char* text) {
               platform::WriteAll(out, a->pr, a->count * sizeof(double));
     if (!ok) platform::ExitChild(0);
   }
-  put(out, kEnd);
+  put(out, reader->Damaged() ? kDamagedEnd : kEnd);
   platform::ExitChild(0);
 }
 
@@ -150,8 +151,9 @@ class V73ChildReader final : public ReaderBase {
     while (!done_) {
       uint32_t kind = 0;
       if (!readAll(in_, &kind, sizeof kind)) return failed();
-      if (kind == kEnd) {
+      if (kind == kEnd || kind == kDamagedEnd) {
         done_ = true;
+        damaged_ = kind == kDamagedEnd;
         break;
       }
       if (kind == kReport) {
@@ -205,6 +207,7 @@ class V73ChildReader final : public ReaderBase {
     report("matGetNextVariable(); '%s' damaged in variable %d: the HDF5 library failed reading it (%s)",
            path_.c_str(), index_ + 1, childEnd().c_str());
     done_ = true;
+    damaged_ = true;
     return nullptr;
   }
 

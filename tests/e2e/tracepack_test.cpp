@@ -80,9 +80,9 @@ TEST(Tracepack, ReaderRulesReachTheMatFile) {
   e2e::Result r = e2e::Run(dir.path(), TRACEPACK_BIN, {"odd.log", "odd.mat"});
   EXPECT_EQ(r.err, Messages("QCSV: NoofRecs()=7\n7 records.\n4 fields\nField 0: \nField 1: a\n"
                             "Field 2: b\nField 3: c\nReading log file...\n"
-                            "Export material file.\n"));
+                            "Export material file.\n"
+                            "LogFile:ExportMat(); can't write variable '' (field 0 has no name)\n"));
   EXPECT_EQ(ScipyDump(dir, "odd.mat"),
-            " 1x7 1.0 0.0 0.0 -1000.0 5.0 0.0 9.0\n"
             "a 1x7 2.0 0.0 6.0 16.0 6.0 0.0 0.0\n"
             "b 1x7 3.0 0.0 7.0 inf 0.0 0.0 0.0\n"
             "c 1x7 4.0 0.0 0.0 nan 0.0 0.0 0.0\n");
@@ -117,6 +117,38 @@ TEST(Tracepack, EmptyAndHeaderOnlyLogs) {
                             "Field 0: time\nField 1: speed\nReading log file...\n"
                             "Export material file.\n"));
   EXPECT_EQ(ScipyDump(dir, "names.mat"), "time 1x0 \nspeed 1x0 \n");
+}
+
+// A MAT-file variable needs a name: fields without one are left out with a
+// warning, the others written. A byte-order mark is not part of the first name.
+TEST(Tracepack, NamelessFieldsAreLeftOutAndAByteOrderMarkIsSkipped) {
+  struct Case {
+    const char* what;
+    std::string log;
+    std::string warnings;  // after "Export material file.\n"
+    std::string variables;
+  } cases[] = {
+      {"spaces around the names", " a b \n1 2\n",
+       "LogFile:ExportMat(); can't write variable '' (field 0 has no name)\n"
+       "LogFile:ExportMat(); can't write variable '' (field 3 has no name)\n",
+       "a 1x1 2.0\nb 1x1 0.0\n"},
+      {"blank line before the names", "\ntime v\n1 2\n",
+       "LogFile:ExportMat(); can't write variable '' (field 0 has no name)\n", ""},
+      {"nothing but comments", "# one\n# two words\n",
+       "LogFile:ExportMat(); can't write variable '' (field 0 has no name)\n", ""},
+      {"byte-order mark", "\xEF\xBB\xBFtime v\n1 2\n", "", "time 1x1 1.0\nv 1x1 2.0\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    e2e::TempDir dir;
+    e2e::WriteFile(dir / "in.log", c.log);
+    e2e::Result r = e2e::Run(dir.path(), TRACEPACK_BIN, {"in.log", "out.mat"});
+    EXPECT_EQ(r.status, 0);
+    size_t exported = r.err.find("Export material file.\n");
+    ASSERT_NE(exported, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.substr(exported + 22), c.warnings);
+    EXPECT_EQ(ScipyDump(dir, "out.mat"), c.variables);
+  }
 }
 
 TEST(Tracepack, MissingLogLeavesAnExistingMatFileAlone) {

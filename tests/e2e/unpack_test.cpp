@@ -255,6 +255,14 @@ TEST_F(Unpack, FailuresLeaveAnExistingLogUntouched) {
        "LogFile:ImportMat(); can't open Matlab file\nExport Vantor log file.\n"
        "LogFile:ExportLog(); nothing imported, 'out.log' left unchanged\n",
        false},
+      // Damage before the first variable leaves nothing to write: the old
+      // log stays, as with no MAT-file at all.
+      {"MAT-file damaged before its first variable", "head -c 300 in.mat > cut.mat", "cut.mat",
+       "out.log", "",
+       "matGetNextVariable(); 'cut.mat' damaged at byte 128 (variable 1): an element claims "
+       "2400048 bytes, only 164 are left in the file\nExport Vantor log file.\n"
+       "LogFile:ExportLog(); nothing imported, 'out.log' left unchanged\n",
+       false},
       {"target directory missing", "", "in.mat", "nodir/out.log", "",
        std::string(kStart) + "Array x has 2 dimensions: Export Vantor log file.\n"
        "LogFile:ExportLog(); can't open nodir/out.log for writing.\n",
@@ -319,7 +327,7 @@ TEST_F(Unpack, FailuresLeaveAnExistingLogUntouched) {
       for (const auto& e : std::filesystem::directory_iterator(folder))
         names.push_back(e.path().filename());
     for (const std::string& n : names)
-      EXPECT_TRUE(n == "out.log" || n == "QLOG.txt" || n == "in.mat" || n == "bad.mat" ||
+      EXPECT_TRUE(n == "out.log" || n == "QLOG.txt" || n == "in.mat" || n == "bad.mat" || n == "cut.mat" ||
                   n == "expect.txt" || n == "ro" || n == "v73.mat")
           << n;
     std::vector<std::string> qlog = Qlog(dir.path());

@@ -33,8 +33,8 @@ int putRow(MATFile* f, const char* name, std::vector<double> values) {
   return rc;
 }
 
-// Every name length crosses a padding rule: empty, packed into the tag (1-4
-// bytes), and padded to the next multiple of 8.
+// Every name length crosses a padding rule: packed into the tag (1-4 bytes),
+// and padded to the next multiple of 8. An empty name is refused.
 TEST(MatWrite, Level5LayoutPadsEveryElement) {
   struct Case {
     std::string name;
@@ -42,7 +42,7 @@ TEST(MatWrite, Level5LayoutPadsEveryElement) {
     uint32_t nameTagWord;  // first word of the name element
     size_t nameElementBytes;
   } cases[] = {
-      {"", 0, 1, 8},           {"x", 1, (1u << 16) | 1, 8}, {"abcd", 2, (4u << 16) | 1, 8},
+      {"x", 1, (1u << 16) | 1, 8}, {"abcd", 2, (4u << 16) | 1, 8},
       {"abcde", 3, 1, 16},     {"abcdefgh", 3, 1, 16},      {"abcdefghi", 5, 1, 24},
   };
   ScratchDir dir;

@@ -66,6 +66,8 @@ TEST(QDLMFile, ReaderRules) {
       {"text after nul ignored", std::string("a b\n1\0 9\n", 9), 1, 2, {{"a", "b", ""}, {"1", "", ""}}},
       {"comments only", "# x y z\n", 0, 1, {}},
       {"empty file", "", 0, 1, {}},
+      {"byte-order mark at the start", "\xEF\xBB\xBFt v\n1 2\n", 1, 2, {{"t", "v", ""}, {"1", "2", ""}}},
+      {"byte-order mark later is text", "t\n\xEF\xBB\xBF" "1\n", 1, 1, {{"t", ""}, {"\xEF\xBB\xBF" "1", ""}}},
   };
   for (const Case& c : cases) {
     uint32_t recs = 0;
@@ -93,6 +95,27 @@ TEST(QDLMFile, LongLinesComeInPiecesOf10239) {
   ASSERT_TRUE(f.NextLine());
   EXPECT_EQ(Field(f, 0), "e");
   EXPECT_FALSE(f.NextLine());
+}
+
+// A read that brings nothing leaves the line of the last read that did,
+// comment or not; the construction's count read the whole file.
+TEST(QDLMFile, LineStaysAsTheLastReadLeftIt) {
+  unit::ScopedTempCwd cwd;
+  unit::Spit(cwd / "t.log", "t v\n1 2\n# tail words\n");
+  QDLMFile f("t.log");
+  EXPECT_STREQ(f.Line(), "# tail words\n");
+  ASSERT_TRUE(f.NextLine());
+  EXPECT_STREQ(f.Line(), "t v\n");
+  ASSERT_TRUE(f.NextLine());
+  EXPECT_FALSE(f.NextLine());
+  EXPECT_STREQ(f.Line(), "# tail words\n");
+  EXPECT_EQ(Field(f, 1), "tail");
+  EXPECT_FALSE(f.NextLine());
+  EXPECT_STREQ(f.Line(), "# tail words\n");
+
+  unit::Spit(cwd / "u.log", "t\n" + std::string(10239, 'x') + "5");
+  QDLMFile g("u.log");
+  EXPECT_STREQ(g.Line(), "5");  // the last piece of a long last line
 }
 
 TEST(QDLMFile, GetFieldHonoursTheOutputSize) {

@@ -36,17 +36,23 @@ void LogFile::ExportMat(const char* matFileName) {
     return;
   }
   for (int i = 0; i < fieldCount; ++i) {
+    const char* name = names[i].CStr();
+    if (!*name) {
+      // A name line that starts or ends with a space, or a log without one,
+      // leaves a field without a name; the file cannot hold such a variable.
+      QWarning("LogFile:ExportMat(); can't write variable '' (field %d has no name)", i);
+      continue;
+    }
     mxArray* array = mxCreateDoubleMatrix(1, static_cast<mwSize>(recordCount), mxREAL);
     if (!array) {
-      QWarning("LogFile:ExportMat(); no memory for variable '%s'", names[i].CStr());
+      QWarning("LogFile:ExportMat(); no memory for variable '%s'", name);
       continue;
     }
     if (recordCount > 0)
       std::memcpy(mxGetPr(array), columns[i], static_cast<size_t>(recordCount) * sizeof(double));
-    if (matPutVariable(file, names[i].CStr(), array) != 0) {
+    if (matPutVariable(file, name, array) != 0) {
       int err = errno;
-      QWarning("LogFile:ExportMat(); can't write variable '%s' (%s)", names[i].CStr(),
-               std::strerror(err));
+      QWarning("LogFile:ExportMat(); can't write variable '%s' (%s)", name, std::strerror(err));
     }
     mxDestroyArray(array);
   }

@@ -60,10 +60,12 @@ uint32_t ReadLogHeader(QDLMFile& reader, LogFile& table) {
   }
   table.fieldCount = fields;
 
-  reader.NextLine();
-  char buffer[QDLMFile::kLineBufferSize];
+  // Names come only from a line read here: a log without data lines keeps
+  // a comment as the reader's line, which names nothing.
+  bool named = reader.NextLine();
+  char buffer[QDLMFile::kLineBufferSize] = "";
   for (int i = 0; i < table.fieldCount; ++i) {
-    reader.GetField(i, buffer, sizeof buffer);
+    if (named) reader.GetField(i, buffer, sizeof buffer);
     table.names[i].Assign(buffer);
     QPrintf("Field %d: %s\n", i, table.names[i].CStr());
   }

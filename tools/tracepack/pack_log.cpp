@@ -2,7 +2,8 @@
 //   1. count the records and take the field names;
 //   2. choose where the rows go: straight into the MAT-file, laid out now
 //      that its size is known, or into the table's columns where the file
-//      cannot be laid out in advance (a device or pipe, a 7.3 file, no room);
+//      cannot be laid out in advance (a device or pipe, a 7.3 file, no room,
+//      a field without a name);
 //   3. the value pass into those rows;
 //   4. commit: complete the laid-out file, or write the table as a MAT-file.
 // The messages and the file are the same whichever way the rows went.

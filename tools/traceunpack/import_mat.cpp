@@ -6,6 +6,9 @@
 // the longest seen, shorter columns are padded with NaN, and columns read
 // before a longer variable grow to the new count, so every column always
 // holds one value per sample.
+//
+// Damage (reported by the MAT layer) ends the import; the variables read
+// before it stand.
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -47,10 +50,14 @@ void LogFile::ImportMat(const char* matFileName) {
   ReleaseColumns();
 
   int i = 0;
+  bool cutShort = false;  // the reading stopped before the file's end
   while (i < kMaxFields) {
     const char* rawName = nullptr;
     mxArray* array = matGetNextVariable(file, &rawName);
-    if (!array) break;
+    if (!array) {
+      cutShort = matReadDamaged(file);
+      break;
+    }
     const char* name = rawName ? rawName : "";
 
     size_t nd = mxGetNumberOfDimensions(array);
@@ -75,6 +82,7 @@ void LogFile::ImportMat(const char* matFileName) {
       QWarning("LogFile:ImportMat(); '%s' holds more values than a log can take, import ends here",
                name);
       mxDestroyArray(array);
+      cutShort = true;
       break;
     }
     size_t records = static_cast<size_t>(recordCount);
@@ -99,6 +107,7 @@ void LogFile::ImportMat(const char* matFileName) {
       std::free(column);
       QWarning("LogFile:ImportMat(); not enough memory for '%s', import ends here", name);
       mxDestroyArray(array);
+      cutShort = true;
       break;
     }
 
@@ -130,5 +139,9 @@ void LogFile::ImportMat(const char* matFileName) {
     }
   }
   fieldCount = i;
+  // A file cut short before its first variable gave nothing to convert: an
+  // empty log would only replace what the target held. A sound file
+  // without variables still gives its empty log.
+  if (i == 0 && cutShort) imported = false;
   matClose(file);
 }
