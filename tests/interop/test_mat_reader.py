@@ -282,9 +282,9 @@ class OurFilesElsewhere(Case):
             p = matcat('-w', path, mode, stdin=text)
             self.assertIn('CLOSE 0', p.stdout, p.stdout + p.stderr)
             back, _ = read_ours(path)
-            expect = rows if mode == 'w' else [r for r in rows[:5] if r[0]]
-            if mode == 'w7.3':
-                self.assertEqual(p.stdout.count('PUT 0'), 4)  # the empty and repeated names are refused
+            # Both refuse the empty name; 7.3 also the repeated one.
+            expect = [r for r in (rows if mode == 'w' else rows[:5]) if r[0]]
+            self.assertEqual(p.stdout.count('PUT 0'), 5 if mode == 'w' else 4)
             self.assertEqual([(n, list(v)) for n, _, v in back], [(n, list(map(float, v))) for n, v in expect])
             if mode == 'w':
                 d = sio.loadmat(path)
