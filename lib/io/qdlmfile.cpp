@@ -1,6 +1,7 @@
 #include "io/qdlmfile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -33,9 +34,9 @@ QDLMFile::QDLMFile(const char* fileName) : name_(fileName ? fileName : "") {
   }
   size_ = st.size;
   unsigned char head[3] = {};
-  if (size_ >= 3 && platform::ReadAt(fd_, head, 3, 0) == 3 && head[0] == 0xEF && head[1] == 0xBB &&
-      head[2] == 0xBF)
-    textStart_ = 3;
+  long long got = size_ >= 3 ? platform::ReadAt(fd_, head, 3, 0) : 0;
+  if (got < 0) readError_ = errno;  // the file is not read as it is
+  if (got == 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) textStart_ = 3;
   // The counts and the value pass read the file in place, without copying
   // it; the field names and lines handed out are read by positioned reads.
   if (const char* map = platform::MapFile(fd_, size_)) {
