@@ -8,6 +8,7 @@
 
 #include "platform/file_io.h"
 #include "platform/process.h"
+#include "platform/signals.h"
 
 namespace {
 
@@ -79,10 +80,10 @@ bool QSafeFile::Open(const char* target, bool inPlace) {
     std::snprintf(suffix, sizeof suffix, ".%d-%u.tmp", platform::ProcessId(),
                   tempCounter.fetch_add(1));
     temp_ = target_ + suffix;
-    fd_ = platform::CreateNew(temp_.c_str(), 0666);
+    fd_ = createTemp();
     if (fd_ < 0 && errno == ENAMETOOLONG) {
       temp_ = directoryOf(target_) + "/.qsafe" + suffix;
-      fd_ = platform::CreateNew(temp_.c_str(), 0666);
+      fd_ = createTemp();
     }
     if (fd_ >= 0) break;
     if (errno != EEXIST) {
@@ -100,6 +101,26 @@ bool QSafeFile::Open(const char* target, bool inPlace) {
   buffer_.resize(kBufferSize);
   used_ = 0;
   return true;
+}
+
+// The name is registered before the file exists and stays so until the
+// file is gone or renamed, so that an interrupt at any moment removes it.
+// One that comes just as the create fails on an existing file removes that
+// file: named after our process id, it is a leftover of a process gone.
+int QSafeFile::createTemp() {
+  signalId_ = platform::RemoveOnSignal(temp_.c_str());
+  int fd = platform::CreateNew(temp_.c_str(), 0666);
+  if (fd < 0) {
+    int err = errno;
+    forgetTemp();
+    errno = err;
+  }
+  return fd;
+}
+
+void QSafeFile::forgetTemp() {
+  platform::ForgetOnSignal(signalId_);
+  signalId_ = -1;
 }
 
 bool QSafeFile::writeAll(const char* data, size_t size) {
@@ -180,6 +201,7 @@ bool QSafeFile::Commit() {
   // synchronised still holds the complete file under one name or the other.
   if (ok) (void)platform::SyncDirectory(directoryOf(target_).c_str());
   if (!ok) platform::Remove(temp_.c_str());
+  forgetTemp();
   temp_.clear();
   buffer_.clear();
   buffer_.shrink_to_fit();
@@ -193,6 +215,7 @@ void QSafeFile::Abort() {
   }
   if (!temp_.empty()) {
     platform::Remove(temp_.c_str());
+    forgetTemp();
     temp_.clear();
   }
   inPlace_ = false;

@@ -8,8 +8,10 @@
 // the temporary file, leaving an existing target exactly as it was. A file
 // neither committed nor aborted is removed by the destructor. Replacing a
 // file keeps its permission bits; a new file gets 0666 less the umask, as
-// fopen would give it. Nothing here reports: callers word their own warnings
-// from Error() (an errno value).
+// fopen would give it. An interrupt (a signal, Ctrl-C) that ends the
+// process meanwhile removes the temporary file too (platform/signals.h).
+// Nothing here reports: callers word their own warnings from Error() (an
+// errno value).
 //
 // Targets that renaming would mishandle behave as opening them for writing
 // would: a symbolic link updates the file it points to, an existing file we
@@ -52,6 +54,8 @@ class QSafeFile {
   const char* TempPath() const { return inPlace_ ? target_.c_str() : temp_.c_str(); }
 
  private:
+  int createTemp();
+  void forgetTemp();
   bool flushBuffer();
   bool writeAll(const char* data, size_t size);
 
@@ -60,6 +64,7 @@ class QSafeFile {
   bool inPlace_ = false;
   std::string target_;
   std::string temp_;
+  int signalId_ = -1;  // temp_'s registration for removal by a signal
   std::vector<char> buffer_;
   size_t used_ = 0;
 };

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/file_io.h"
+#include "platform/signals.h"
 #include "unit_util.h"
 
 #if !defined(_WIN32)
@@ -88,6 +89,36 @@ TEST(QSafeFile, AbandonedOrFailedLeavesTargetAndNoTemporary) {
   EXPECT_EQ(unit::Slurp(cwd / "out"), "old");
   EXPECT_EQ(FilesIn(cwd.path()), 1u);
 #endif
+}
+
+// The removal a signal's handler makes, without the signal: the registered
+// names go, the temporary file of an output in flight too (still open, which
+// Windows allows only to files opened sharing delete), and nothing else; the
+// commit that follows fails and keeps the target.
+TEST(QSafeFile, InterruptRemovesOnlyTheFilesInFlight) {
+  unit::ScopedTempCwd cwd;
+  unit::Spit(cwd / "out", "old");
+  unit::Spit(cwd / "listed", "l");
+  unit::Spit(cwd / "dropped", "d");
+  int listed = platform::RemoveOnSignal((cwd / "listed").c_str());
+  int dropped = platform::RemoveOnSignal((cwd / "dropped").c_str());
+  ASSERT_GE(listed, 0);
+  ASSERT_GE(dropped, 0);
+  platform::ForgetOnSignal(dropped);
+  QSafeFile done, inFlight;
+  ASSERT_TRUE(done.Open((cwd / "done").c_str()));
+  ASSERT_TRUE(done.Write("c", 1) && done.Commit());
+  ASSERT_TRUE(inFlight.Open((cwd / "out").c_str()));
+  inFlight.Write("new", 3);
+
+  platform::RemoveRegisteredFiles();
+  EXPECT_FALSE(inFlight.Commit());
+  platform::ForgetOnSignal(listed);
+  EXPECT_EQ(unit::Slurp(cwd / "out"), "old");
+  EXPECT_EQ(unit::Slurp(cwd / "done"), "c");
+  EXPECT_EQ(unit::Slurp(cwd / "dropped"), "d");
+  EXPECT_FALSE(std::filesystem::exists(cwd / "listed"));
+  EXPECT_EQ(FilesIn(cwd.path()), 3u);
 }
 
 TEST(QSafeFile, MissingDirectoryOrDirectoryTargetFailsToOpen) {
