@@ -1,9 +1,10 @@
 // QSafeFile: an output file that is either complete or not there at all.
 //
 // Open creates a temporary file beside the target; Write appends through a
-// large buffer; Commit flushes, waits for the data to reach the disk, closes
-// and renames the temporary file over the target (and waits for the rename to
-// reach the disk), and only then does the target change. Any failure of a write,
+// large buffer; Commit flushes, waits for the data to reach the disk (files
+// up to 64 MiB), closes and renames the temporary file over the target (and
+// waits for the rename to reach the disk), and only then does the target
+// change. Any failure of a write,
 // the flush, the close or the rename makes Commit return false and removes
 // the temporary file, leaving an existing target exactly as it was. A file
 // neither committed nor aborted is removed by the destructor. Replacing a
