@@ -36,18 +36,22 @@ class InputFile {
   }
 
   // Writes the bytes as the whole file; false when that failed (the input is
-  // then skipped rather than read from a stale file).
+  // then skipped rather than read from a stale file). The old bytes are
+  // overwritten and the rest cut off afterwards: a file truncated to nothing
+  // and written anew is flushed to disk at its close by ext4 (its guard for
+  // files replaced so), a wait of milliseconds per input.
   bool Write(const uint8_t* data, size_t size) {
     if (path_.empty()) return false;
-    int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return false;
     size_t done = 0;
     while (done < size) {
-      ssize_t n = ::write(fd, data + done, size - done);
+      ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
       if (n <= 0) break;
       done += static_cast<size_t>(n);
     }
-    return ::close(fd) == 0 && done == size;
+    bool ok = done == size && ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+    return ::close(fd) == 0 && ok;
   }
   const char* Path() const { return path_.c_str(); }
 

@@ -14,8 +14,8 @@ CC=clang CXX=clang++ cmake -S "$src" -B "$build" -DTRACE_FUZZ=ON -DTRACE_TESTS=O
 cmake --build "$build" -j2 --target fuzz_seedgen >/dev/null
 
 rm -rf "$corpus"
-mkdir -p "$corpus/mat" "$corpus/log" "$corpus/eval" "$corpus/options"
-"$build/fuzz_seedgen" "$corpus/mat"
+mkdir -p "$corpus/mat" "$corpus/mat73" "$corpus/log" "$corpus/eval" "$corpus/options"
+"$build/fuzz_seedgen" "$corpus/mat" "$corpus/mat73"
 
 /usr/bin/python3 "$src/bench/genlog.py" --fields 6 --samples 20 "$corpus/log/genlog.log"
 /usr/bin/python3 "$src/bench/genlog.py" --fields 12 --samples 3 "$corpus/log/genlog_wide.log"

@@ -4,6 +4,10 @@
 # write QLOG.txt into the current directory; nothing lands in the source
 # tree but the build directory).
 #   fuzz/run.sh [SECONDS_PER_HARNESS]        (default 15)
+# Every harness runs SECONDS, but fuzz_mat73 (the 7.3 reader: a child
+# process per input, about ten inputs a second) runs a fifth of that in runs
+# shorter than a minute, 3 seconds of the default 15 that replay its seeds
+# and regressions; from 60 seconds on it gets the full SECONDS.
 # FUZZ_BUILD names the build directory (default: build-fuzz in the source
 # tree). Fails when any harness reports a crash, leak, timeout or running out
 # of memory; the scratch directory with the input that did it is then kept
@@ -15,15 +19,16 @@ build=${FUZZ_BUILD:-$src/build-fuzz}
 
 CC=clang CXX=clang++ cmake -S "$src" -B "$build" -DTRACE_FUZZ=ON -DTRACE_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2 --target fuzz_log fuzz_mat fuzz_eval fuzz_options >/dev/null
+cmake --build "$build" -j2 --target fuzz_log fuzz_mat fuzz_mat73 fuzz_eval fuzz_options >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/trace-fuzz-run.XXXXXX")
 failed=""
 total_runs=0
 start=$(date +%s)
 # harness, corpus, longest input: logs long enough for a line over 10239
-# characters, MAT-files for a grown 7.3 seed, short expressions.
-for entry in log:log:20000 mat:mat:8192 eval:eval:512 options:options:1024; do
+# characters, level 4 and 5 MAT-files a few times the seeds, 7.3 files for a
+# grown 7.3 seed, short expressions.
+for entry in log:log:20000 mat:mat:4096 mat73:mat73:8192 eval:eval:512 options:options:1024; do
   name=${entry%%:*}
   rest=${entry#*:}
   corpus=${rest%%:*}
@@ -34,7 +39,11 @@ for entry in log:log:20000 mat:mat:8192 eval:eval:512 options:options:1024; do
   # allocations may go that far there; the RSS limit still stops anything
   # that fills memory.
   malloc_limit=2048
-  [ "$name" = mat ] && malloc_limit=8192
+  time=$seconds
+  if [ "$name" = mat73 ]; then
+    malloc_limit=8192
+    if [ "$seconds" -lt 60 ]; then time=$(( seconds >= 5 ? seconds / 5 : 1 )); fi
+  fi
   dir=$work/$name
   mkdir -p "$dir/corpus" "$dir/artifacts"
   cp "$src/fuzz/corpus/$corpus/"* "$dir/corpus/"
@@ -42,7 +51,7 @@ for entry in log:log:20000 mat:mat:8192 eval:eval:512 options:options:1024; do
   if [ -d "$src/fuzz/regress/$corpus" ]; then cp "$src/fuzz/regress/$corpus/"* "$dir/corpus/"; fi
   t0=$(date +%s)
   rc=0
-  (cd "$dir" && TMPDIR=$dir "$build/fuzz_$name" -max_total_time="$seconds" -timeout=10 \
+  (cd "$dir" && TMPDIR=$dir "$build/fuzz_$name" -max_total_time="$time" -timeout=10 \
      -rss_limit_mb=2048 -malloc_limit_mb="$malloc_limit" -max_len="$maxlen" -close_fd_mask=3 -print_final_stats=1 \
      -artifact_prefix="$dir/artifacts/" corpus >"$dir/fuzz.txt" 2>&1) || rc=$?
   t1=$(date +%s)

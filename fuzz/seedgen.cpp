@@ -1,14 +1,16 @@
-// Writes the MAT seeds of the fuzz corpus into a directory:
+// Writes the MAT seeds of the fuzz corpus, fuzz_mat's into DIR and
+// fuzz_mat73's into DIR73:
 //   v5.mat          level 5 through the layer's writer (matOpen "w")
 //   v5z.mat         the same variables, each element compressed with zlib
-//   v73.mat         the HDF5-based layout through the layer's writer ("w7.3")
+//   v73.mat         (DIR73) the HDF5-based layout through the layer's writer
+//                   ("w7.3")
 //   v4le.mat, v4be.mat   level 4 in either byte order (the layer has no
 //                   level 4 writer; the layout is five int32 words, the
 //                   name and the column-major doubles)
 //   v5classes.mat   level 5 with the classes our writer never writes: int16
 //                   in a small element, char, logical, complex, sparse, cell
 //                   and struct
-// Usage: fuzz_seedgen DIR
+// Usage: fuzz_seedgen DIR DIR73
 #include <zlib.h>
 
 #include <cstdint>
@@ -223,16 +225,17 @@ Bytes classes() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: fuzz_seedgen DIR\n");
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: fuzz_seedgen DIR DIR73\n");
     return 2;
   }
-  std::string dir = argv[1];
-  bool ok = writeWith(dir + "/v5.mat", "w") && writeWith(dir + "/v73.mat", "w7.3");
-  ok = ok && writeFile(dir + "/v73.mat", trimV73(readFile(dir + "/v73.mat")));
+  std::string dir = argv[1], dir73 = argv[2];
+  bool ok = writeWith(dir + "/v5.mat", "w") && writeWith(dir73 + "/v73.mat", "w7.3");
+  ok = ok && writeFile(dir73 + "/v73.mat", trimV73(readFile(dir73 + "/v73.mat")));
   ok = ok && writeFile(dir + "/v5z.mat", compressElements(readFile(dir + "/v5.mat")));
   ok = ok && writeFile(dir + "/v4le.mat", level4(false)) && writeFile(dir + "/v4be.mat", level4(true));
   ok = ok && writeFile(dir + "/v5classes.mat", classes());
-  if (!ok) std::fprintf(stderr, "fuzz_seedgen: could not write the seeds into %s\n", dir.c_str());
+  if (!ok)
+    std::fprintf(stderr, "fuzz_seedgen: could not write the seeds into %s and %s\n", dir.c_str(), dir73.c_str());
   return ok ? 0 : 1;
 }

@@ -15,7 +15,10 @@ constexpr size_t kInflateInput = 1 << 18;
 
 FileSource::FileSource(int fd, uint64_t begin, uint64_t length, std::vector<unsigned char>* buffer)
     : fd_(fd), begin_(begin), pos_(begin), end_(begin + length), buffer_(*buffer) {
-  if (buffer_.size() < kFileBuffer) buffer_.resize(kFileBuffer);
+  // No larger than the region: a file of a few variables is read without
+  // zeroing a megabyte first.
+  size_t want = static_cast<size_t>(std::min<uint64_t>(kFileBuffer, length));
+  if (buffer_.size() < want) buffer_.resize(want);
 }
 
 bool FileSource::readAt(void* dst, size_t n, uint64_t at) {
@@ -78,7 +81,7 @@ bool InflateSource::pump(unsigned char* dst, size_t n, size_t* got) {
     if (ended_) return true;
     if (z_.avail_in == 0 && input_.Left() > 0) {
       size_t take = std::min<uint64_t>(kInflateInput, input_.Left());
-      if (in_.size() < take) in_.resize(kInflateInput);
+      if (in_.size() < take) in_.resize(take);
       if (!input_.Read(in_.data(), take)) return fail(input_.Error());
       z_.next_in = in_.data();
       z_.avail_in = static_cast<uInt>(take);

@@ -285,7 +285,7 @@ TEST_F(Unpack, FailuresLeaveAnExistingLogUntouched) {
   // The HDF5 library is loaded only for a 7.3 file; one without its entry
   // points is named, not followed.
   cases.push_back({"HDF5 library without its entry points",
-                   "cp " + e2e::Quote(TRACE_SOURCE_DIR "/fuzz/corpus/mat/v73.mat") + " .",
+                   "cp " + e2e::Quote(TRACE_SOURCE_DIR "/fuzz/corpus/mat73/v73.mat") + " .",
                    "v73.mat", "out.log", "LD_LIBRARY_PATH=" + e2e::Quote(NO_HDF5_DIR),
                    "matOpen(); can't read 'v73.mat': no HDF5 library (an entry point is missing: "
                    "H5open)\nLogFile:ImportMat(); can't open Matlab file\nExport Vantor log file.\n"

@@ -345,7 +345,7 @@ TEST_F(MatRead, Hdf5LibraryFailuresAreDamage) {
     SCOPED_TRACE(c.file);
     std::string warnings;
     bool opened = !c.opens;
-    auto got = readAll(std::string(TRACE_SOURCE_DIR "/fuzz/regress/mat/") + c.file, &warnings, &opened);
+    auto got = readAll(std::string(TRACE_SOURCE_DIR "/fuzz/regress/mat73/") + c.file, &warnings, &opened);
     EXPECT_EQ(opened, c.opens);
     std::vector<std::string> names;
     for (const Var& v : got) names.push_back(v.name);
