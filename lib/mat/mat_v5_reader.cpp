@@ -43,7 +43,9 @@ const char* className(uint32_t cls) {
   }
 }
 
-enum class Outcome { kArray, kSkipped, kDamaged };
+// kNoNumbers: a variable of a class without numbers, parsed and bounded; its
+// NaN stand-ins are made by NaNs once the element has proved whole.
+enum class Outcome { kArray, kNoNumbers, kSkipped, kDamaged };
 
 // One sub-element tag: type, size, and the data of a small element (packed
 // into the tag's second word).
@@ -60,9 +62,11 @@ class MatrixParser {
   // inflating: src is a compressed stream, which may hold far less than it
   // claims while passing every size check.
   MatrixParser(Source& src, uint64_t length, bool swap, bool inflating)
-      : src_(src), left_(length), swap_(swap), inflating_(inflating) {}
+      : src_(src), length_(length), left_(length), swap_(swap), inflating_(inflating) {}
 
   Outcome Parse(mxArray** out, std::string* name);
+  // The NaN stand-ins of a variable Parse found kNoNumbers.
+  Outcome NaNs(mxArray** out);
   const std::string& Error() const { return error_.empty() ? src_.Error() : error_; }
   uint64_t Left() const { return left_; }
 
@@ -90,9 +94,9 @@ class MatrixParser {
   bool readInts(const Sub& s, const char* what, std::vector<int64_t>* out);
   Outcome numeric(uint32_t cls, bool complex, mxArray** out);
   Outcome sparse(bool complex, bool logical, mxArray** out);
-  Outcome nan(size_t count, mxArray** out);
 
   Source& src_;
+  const uint64_t length_;
   uint64_t left_;
   bool swap_;
   bool inflating_;
@@ -202,7 +206,7 @@ bool MatrixParser::readInts(const Sub& s, const char* what, std::vector<int64_t>
   return true;
 }
 
-Outcome MatrixParser::nan(size_t count, mxArray** out) {
+Outcome MatrixParser::NaNs(mxArray** out) {
   mxArray* a = NewArray(dims, false, false, true);
   if (!a) {
     tooLarge = true;
@@ -268,7 +272,8 @@ Outcome MatrixParser::Parse(mxArray** out, std::string* name) {
   }
   // Likewise every field of every element of a struct or object (after the
   // object's class name, the longest field name and the names themselves).
-  // Only a struct without fields holds its elements in no bytes at all.
+  // A struct without fields holds its elements in no bytes at all: only the
+  // bound below keeps its count to what the file can stand for.
   if (cls == kStruct || cls == kObject) {
     std::vector<unsigned char> names;
     std::vector<int64_t> nameLength;
@@ -287,7 +292,17 @@ Outcome MatrixParser::Parse(mxArray** out, std::string* name) {
       return Outcome::kDamaged;
     }
   }
-  return nan(count, out);
+  // A variable without numbers stands for at most one NaN per byte of its
+  // element (of its inflated bytes, when compressed): as many values as the
+  // densest numbers, one byte each, would fill. So it never makes the reader
+  // allocate more than 8 bytes, nor the log take more than one row, per byte
+  // the file holds; dimensions beyond that are a claim, not data.
+  if (count > length_) {
+    fail("the " + std::string(noNumberClass) + " claims " + std::to_string(count) + " elements, more than the " +
+         std::to_string(length_) + " bytes of the variable stand for");
+    return Outcome::kDamaged;
+  }
+  return Outcome::kNoNumbers;
 }
 
 Outcome MatrixParser::numeric(uint32_t cls, bool complex, mxArray** out) {
@@ -555,6 +570,12 @@ mxArray* V5Reader::Next(const char**) {
       else
         damaged(start + 8 + file.Consumed(), error);
       return nullptr;
+    }
+    // Only now, with a compressed stream inflated to its end, are the bytes
+    // that the count of stand-ins rests on known to be there.
+    if (outcome == Outcome::kNoNumbers) {
+      outcome = parser.NaNs(&array);
+      hold.reset(array);
     }
     if (outcome == Outcome::kSkipped) {
       tooLarge(name, parser.dims);

@@ -156,6 +156,15 @@ bool V73Reader::Open() {
 }
 
 mxArray* V73Reader::nan(const std::string& name, std::vector<mwSize> dims, const char* cls) {
+  // As in a level 5 file, a variable without numbers stands for at most one
+  // NaN per byte; HDF5 tells no object's own bytes, so the whole file's size
+  // bounds it. A dataspace is a claim a dataset need not back with storage.
+  size_t count;
+  if (!CountOf(dims, &count) || count > size_) {
+    bad("the " + std::string(cls) + " claims " + dimsText(dims) + " elements, more than the file's " +
+        std::to_string(size_) + " bytes stand for");
+    return nullptr;
+  }
   mxArray* a = NewArray(dims, false, false, true);
   if (!a) {
     tooLarge(name, dims);

@@ -366,6 +366,55 @@ TEST_F(MatRead, Hdf5LibraryFailuresAreDamage) {
 #endif
 }
 
+// A variable without numbers (function handle, unknown class, struct without
+// fields) stands for at most one NaN per byte of its element; beyond that its
+// dimensions are damage. The memory limit is that bound in doubles, so any
+// stand-ins made beyond it would show as "too large".
+TEST_F(MatRead, NoNumbersBoundByTheirBytes) {
+  Bytes good = matrix(6, {1, 1}, "ok", 9, doubles({4}));
+  // 56 bytes after the tag: flags, dimensions, name, an empty data element.
+  auto handle = [](int32_t n) { return matrix(16, {1, n}, "f", 9, {}); };
+  Bytes fieldless = matrix(2, {8000, 8000}, "s", 5, Bytes{1, 0, 0, 0}, false, 0, Bytes{1, 0, 0, 0, 0, 0, 0, 0});
+  struct Case {
+    const char* what;
+    Bytes element;
+    const char* says;  // null: read as NaN
+  } cases[] = {
+      {"function handle", matrix(16, {8000, 8000}, "f", 9, {}), "function handle claims 64000000 elements"},
+      {"unknown class, compressed", compressed(matrix(99, {8000, 8000}, "u", 9, {})),
+       "array of unknown class claims 64000000 elements"},
+      {"struct without fields", fieldless, "struct claims 64000000 elements, more than the 72 bytes"},
+      {"at the bound", handle(56), nullptr},
+      {"one past the bound", handle(57), "claims 57 elements, more than the 56 bytes"},
+  };
+  matSetMemoryLimitForTesting(56 * sizeof(double));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string warnings;
+    auto got = readAll(file(cat({header(), good, c.element})), &warnings);
+    ASSERT_GE(got.size(), 1u);
+    EXPECT_EQ(got[0].name, "ok");
+    EXPECT_EQ(warnings.find("too large"), std::string::npos) << warnings;
+    if (c.says) {
+      EXPECT_EQ(got.size(), 1u);
+      EXPECT_NE(warnings.find("damaged at byte"), std::string::npos) << warnings;
+      EXPECT_NE(warnings.find(c.says), std::string::npos) << warnings;
+    } else {
+      ASSERT_EQ(got.size(), 2u);
+      EXPECT_EQ(got[1].values.size(), 56u);
+      EXPECT_NE(warnings.find("'f' holds no numbers (function handle); read as 56 NaN"), std::string::npos);
+    }
+  }
+  // A 7.3 cell whose dataspace claims 8000x8000 references in 2568 bytes.
+  if (mattest::NoHdf5()) GTEST_SKIP() << "no HDF5 library for 7.3 files";
+  std::string warnings;
+  auto got = readAll(TRACE_SOURCE_DIR "/fuzz/regress/mat73/oom-cell-dataspace.mat", &warnings);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].name, "a");
+  EXPECT_NE(warnings.find("damaged in variable 2 ('c'): the cell claims 8000x8000 elements"), std::string::npos)
+      << warnings;
+}
+
 // A compressed element must inflate to exactly its variable and end its
 // stream there.
 TEST_F(MatRead, CompressedDataMustMatchExactly) {
