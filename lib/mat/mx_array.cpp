@@ -4,6 +4,7 @@
 #include <new>
 
 #include "mat/mat_internal.h"
+#include "platform/memory.h"
 
 mxArray::~mxArray() {
   std::free(pr);
@@ -35,8 +36,13 @@ mxArray* NewArray(std::vector<mwSize> dims, bool complex, bool zero, bool limite
   if (limited && bytes > MemoryLimit()) return nullptr;
   // Reading fills every slot, so only a caller-visible new array is zeroed;
   // calloc gets fresh zero pages for big arrays without touching them.
+  // Arrays are filled in bulk: huge pages take their first touch.
   size_t alloc = bytes ? bytes : sizeof(double);
-  auto get = [&]() { return static_cast<double*>(zero ? std::calloc(1, alloc) : std::malloc(alloc)); };
+  auto get = [&]() {
+    void* p = zero ? std::calloc(1, alloc) : platform::AllocateLarge(alloc);
+    if (p && zero) platform::AdviseHugePages(p, alloc);
+    return static_cast<double*>(p);
+  };
   mxArray* a = new (std::nothrow) mxArray;
   if (!a) return nullptr;
   try {

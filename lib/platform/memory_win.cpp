@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "platform/memory.h"
 
 namespace platform {
@@ -19,5 +21,11 @@ uint64_t PhysicalMemory() {
   if (!::GlobalMemoryStatusEx(&status)) return 0;
   return status.ullTotalPhys;
 }
+
+// Large pages on Windows need a privilege that programs run by users do
+// not hold: plain memory.
+void* AllocateLarge(size_t bytes) { return std::malloc(bytes ? bytes : 1); }
+
+void AdviseHugePages(void*, size_t) {}
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "msg/qlog.h"
+#include "platform/memory.h"
 #include "tracepack/value_pass.h"
 
 namespace {
@@ -82,7 +83,7 @@ void ReadIntoColumns(const QDLMFile& reader, uint32_t records, const char* logFi
   bool columnsOk = records <= INT_MAX;
   size_t bytes = static_cast<size_t>(table.recordCount) * sizeof(double);
   for (int i = 0; i < table.fieldCount && columnsOk; ++i) {
-    table.columns[i] = static_cast<double*>(std::malloc(bytes > 0 ? bytes : 1));
+    table.columns[i] = static_cast<double*>(platform::AllocateLarge(bytes));
     if (!table.columns[i]) columnsOk = false;
   }
   if (!columnsOk) {
