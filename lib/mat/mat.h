@@ -8,7 +8,10 @@
 // layout instead (for variables of 2 GiB and more).
 // Reading ("r"): level 4, level 5 (plain and compressed) and 7.3 files, in
 // either byte order. matGetNextVariable hands out each variable in file order
-// as a double array.
+// as a double array. Reading "rm" leaves the data of a plain level 5 variable
+// of real doubles in the machine's byte order where they are: the array then
+// points into a read-only mapping of the file instead of holding a copy (see
+// mxGetMapping).
 //
 // No call throws or aborts. Failures come back as results (null, non-zero);
 // damage found while reading is reported through QWarning by the layer. The
@@ -19,6 +22,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
 struct MATFile;
 struct mxArray;
@@ -27,8 +31,8 @@ using mwSize = size_t;
 
 enum mxComplexity { mxREAL = 0, mxCOMPLEX = 1 };
 
-// mode "r", "w" or "w7.3". Null when the file cannot be opened (for "r":
-// also when it is not a MAT-file).
+// mode "r", "rm", "w" or "w7.3". Null when the file cannot be opened (for
+// "r" and "rm": also when it is not a MAT-file).
 MATFile* matOpen(const char* filename, const char* mode);
 
 // Finishes and closes the file; 0 on success. For a file opened for writing a
@@ -63,6 +67,21 @@ mwSize mxGetNumberOfDimensions(const mxArray* array);
 const mwSize* mxGetDimensions(const mxArray* array);
 mwSize mxGetNumberOfElements(const mxArray* array);
 void mxDestroyArray(mxArray* array);
+
+// The mapping of its file that an array read "rm" has its data in, or null
+// when the array holds its own. The handle keeps the mapping, and with it
+// the data, valid after the array and its file are gone, until its last copy
+// goes. Mapped data are read-only and must only be read inside
+// platform::RunGuarded: a file cut short meanwhile faults on the pages it
+// lost. The memory cap (matSetMemoryLimitForTesting) does not count them.
+std::shared_ptr<const void> mxGetMapping(const mxArray* array);
+
+// Hands the array's data over to the caller: mxGetNumberOfElements(array)
+// doubles in a buffer of one slot at least, which the caller frees with
+// std::free and may grow with std::realloc. The array keeps its dimensions;
+// mxGetPr gives null from then on. Null for a mapped array (its data are the
+// file's), for one handed over before, and for null.
+double* mxTakePr(mxArray* array);
 
 // Whether a variable of this many doubles is too large for level 5 and needs
 // "w7.3" (its data reach the level 5 limit, 2 GiB unless lowered for tests).

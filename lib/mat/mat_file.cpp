@@ -71,7 +71,8 @@ MATFile* matOpen(const char* filename, const char* mode) {
   try {
     if (std::strcmp(mode, "w") == 0) return matlayer::OpenV5Writer(filename);
     if (std::strcmp(mode, "w7.3") == 0) return matlayer::OpenV73Writer(filename);
-    if (std::strcmp(mode, "r") == 0) return matlayer::OpenReader(filename);
+    if (std::strcmp(mode, "r") == 0) return matlayer::OpenReader(filename, false);
+    if (std::strcmp(mode, "rm") == 0) return matlayer::OpenReader(filename, true);
   } catch (...) {
     errno = ENOMEM;
     return nullptr;

@@ -17,9 +17,12 @@ struct mxArray {
   std::vector<mwSize> dims;
   size_t count = 0;
   // malloc'd and never null (an empty array holds a one-slot buffer), so a
-  // caller's memcpy of zero bytes never sees a null pointer.
+  // caller's memcpy of zero bytes never sees a null pointer; or, when mapping
+  // is set, count doubles inside that read-only mapping of the file. Null
+  // only once mxTakePr handed the buffer over.
   double* pr = nullptr;
   double* pi = nullptr;
+  std::shared_ptr<const void> mapping;
   std::string name;
   ~mxArray();
 };
@@ -77,6 +80,8 @@ MATFile* Opened(T* file, const Args&... args) {
   }
   return hold.release();
 }
-MATFile* OpenReader(const char* filename);
+// mapped: plain level 5 doubles in the machine's byte order may stay in a
+// mapping of the file (matOpen's "rm").
+MATFile* OpenReader(const char* filename, bool mapped);
 
 }  // namespace matlayer

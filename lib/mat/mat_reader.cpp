@@ -81,7 +81,7 @@ std::string ReaderBase::dimsText(const std::vector<mwSize>& dims) {
   return text;
 }
 
-MATFile* OpenReader(const char* filename) {
+MATFile* OpenReader(const char* filename, bool mapped) {
   int fd = platform::OpenRead(filename);
   if (fd < 0) return nullptr;
   platform::FileInfo info;
@@ -108,7 +108,7 @@ MATFile* OpenReader(const char* filename) {
     bool big = head[126] == 'M' && head[127] == 'I';
     if (little || big) {
       unsigned version = little ? head[124] | head[125] << 8 : head[125] | head[124] << 8;
-      if (version == 0x0100) return OpenV5Reader(filename, fd, size, head);
+      if (version == 0x0100) return OpenV5Reader(filename, fd, size, head, mapped);
       if (version == 0x0200) return OpenV73Reader(filename, fd, size);
     }
   }

@@ -42,7 +42,9 @@ class ReaderBase : public MATFile {
 };
 
 MATFile* OpenV4Reader(const std::string& path, int fd, uint64_t size);
-MATFile* OpenV5Reader(const std::string& path, int fd, uint64_t size, const unsigned char* header);
+// mapped: see OpenReader.
+MATFile* OpenV5Reader(const std::string& path, int fd, uint64_t size, const unsigned char* header,
+                      bool mapped);
 // Takes over fd only to close it: HDF5 opens the file by name. The HDF5
 // library does not survive every damaged file, so OpenV73Reader runs the
 // reader (OpenV73ReaderInProcess) in a child process and passes on what it

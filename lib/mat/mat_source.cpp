@@ -10,11 +10,14 @@ namespace matlayer {
 
 namespace {
 constexpr size_t kFileBuffer = 1 << 20;
+// The first refill of a region: a variable's tags, dimensions and name fit,
+// while its values, read next, are mostly left to go straight into place.
+constexpr size_t kFirstFill = 4096;
 constexpr size_t kInflateInput = 1 << 18;
 }  // namespace
 
 FileSource::FileSource(int fd, uint64_t begin, uint64_t length, std::vector<unsigned char>* buffer)
-    : fd_(fd), begin_(begin), pos_(begin), end_(begin + length), buffer_(*buffer) {
+    : fd_(fd), begin_(begin), pos_(begin), end_(begin + length), buffer_(*buffer), fill_(kFirstFill) {
   // No larger than the region: a file of a few variables is read without
   // zeroing a megabyte first.
   size_t want = static_cast<size_t>(std::min<uint64_t>(kFileBuffer, length));
@@ -46,12 +49,16 @@ bool FileSource::Read(void* dst, size_t n) {
   }
   if (n == 0) return true;
   // Large runs (column data) go straight from the file into place.
-  if (n >= buffer_.size() / 2) {
+  if (n >= buffer_.size() / 2 || n >= fill_) {
     if (!readAt(p, n, pos_)) return false;
     pos_ += n;
     return true;
   }
-  size_t fill = std::min<uint64_t>(buffer_.size(), end_ - pos_);
+  // Refills grow from a page to the whole buffer: a region read in small
+  // pieces (sparse indices, level 4 text) still costs few calls, while one
+  // whose values follow a short head does not read them twice.
+  size_t fill = std::min<uint64_t>(std::min(fill_, buffer_.size()), end_ - pos_);
+  fill_ = std::min(2 * fill_, buffer_.size());
   if (!readAt(buffer_.data(), fill, pos_)) return false;
   bufAt_ = pos_;
   bufLen_ = fill;

@@ -41,6 +41,8 @@ class FileSource final : public Source {
   bool Skip(uint64_t n) override;
   uint64_t Consumed() const override { return pos_ - begin_; }
   uint64_t Left() const { return end_ - pos_; }
+  // File offset of the next byte handed out.
+  uint64_t Position() const { return pos_; }
 
  private:
   bool readAt(void* dst, size_t n, uint64_t at);
@@ -49,6 +51,7 @@ class FileSource final : public Source {
   std::vector<unsigned char>& buffer_;
   uint64_t bufAt_ = 0;  // file offset of buffer_[0]
   size_t bufLen_ = 0;
+  size_t fill_;  // bytes the next refill of buffer_ reads
 };
 
 // The inflated bytes of compressed input taken from another source.

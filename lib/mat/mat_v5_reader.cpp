@@ -14,6 +14,7 @@
 #include "mat/mat_reader.h"
 #include "mat/mat_source.h"
 #include "platform/file_io.h"
+#include "platform/mapping.h"
 
 namespace matlayer {
 
@@ -65,6 +66,13 @@ class MatrixParser {
       : src_(src), length_(length), left_(length), swap_(swap), inflating_(inflating) {}
 
   Outcome Parse(mxArray** out, std::string* name);
+  // An element read straight from file, with the whole file in map: its
+  // real doubles of the machine's byte order are handed out where they lie
+  // instead of being read.
+  void MapFrom(const FileSource* file, const std::shared_ptr<const void>* map) {
+    mapFile_ = file;
+    map_ = map;
+  }
   // The NaN stand-ins of a variable Parse found kNoNumbers.
   Outcome NaNs(mxArray** out);
   const std::string& Error() const { return error_.empty() ? src_.Error() : error_; }
@@ -93,6 +101,7 @@ class MatrixParser {
   bool readGrowing(const Sub& s, size_t count, mxArray* a);
   bool readInts(const Sub& s, const char* what, std::vector<int64_t>* out);
   Outcome numeric(uint32_t cls, bool complex, mxArray** out);
+  Outcome inPlace(const Sub& s, size_t count, mxArray** out);
   Outcome sparse(bool complex, bool logical, mxArray** out);
 
   Source& src_;
@@ -100,6 +109,8 @@ class MatrixParser {
   uint64_t left_;
   bool swap_;
   bool inflating_;
+  const FileSource* mapFile_ = nullptr;
+  const std::shared_ptr<const void>* map_ = nullptr;
   std::string error_;
 };
 
@@ -325,6 +336,11 @@ Outcome MatrixParser::numeric(uint32_t cls, bool complex, mxArray** out) {
     fail("the characters need more bytes than stored");
     return Outcome::kDamaged;
   }
+  // Level 5 keeps every element on 8 bytes, and the data with it; data that
+  // are not (a hand-made file) are read rather than mapped.
+  if (map_ && cls == kDouble && !complex && s.type == miDOUBLE && !swap_ && !s.small && count > 0 &&
+      mapFile_->Position() % alignof(double) == 0)
+    return inPlace(s, count, out);
   bool grow = inflating_ && !utf8 && !s.small && count > kGrowFrom;
   mxArray* a = grow ? NewArray({0}, false, false, true) : NewArray(dims, false, false, true);
   if (!a || (grow && count > MemoryLimit() / sizeof(double))) {
@@ -387,6 +403,21 @@ Outcome MatrixParser::numeric(uint32_t cls, bool complex, mxArray** out) {
     }
   }
   *out = hold.release();
+  return Outcome::kArray;
+}
+
+// The values stay in the mapping: the array points there and keeps it alive.
+// Nothing is allocated for them, so the memory cap does not apply.
+Outcome MatrixParser::inPlace(const Sub& s, size_t count, mxArray** out) {
+  auto a = std::make_unique<mxArray>();
+  a->dims = dims;
+  a->count = count;
+  a->mapping = *map_;
+  const char* at = static_cast<const char*>(map_->get()) + mapFile_->Position();
+  a->pr = const_cast<double*>(reinterpret_cast<const double*>(at));
+  left_ -= s.bytes;
+  if (!src_.Skip(s.bytes) || !padding(s)) return Outcome::kDamaged;
+  *out = a.release();
   return Outcome::kArray;
 }
 
@@ -456,9 +487,10 @@ Outcome MatrixParser::sparse(bool complex, bool logical, mxArray** out) {
 
 class V5Reader final : public ReaderBase {
  public:
-  V5Reader(const std::string& path, int fd, uint64_t size, const unsigned char* header)
+  V5Reader(const std::string& path, int fd, uint64_t size, const unsigned char* header, bool mapped)
       : ReaderBase(path, fd, size) {
     swap_ = header[126] == 'M';
+    mapWanted_ = mapped && !swap_;
     uint64_t off;
     std::memcpy(&off, header + 116, 8);
     if (swap_) off = Swap(off);
@@ -471,8 +503,12 @@ class V5Reader final : public ReaderBase {
 
  private:
   bool tagAt(uint64_t at, uint32_t* type, uint32_t* bytes, std::string* why);
+  const std::shared_ptr<const void>* mapping();
 
   bool swap_ = false;
+  bool mapWanted_ = false;
+  // The whole file, read-only, once mapped; arrays in it share the handle.
+  std::shared_ptr<const void> map_;
   uint64_t pos_ = 128;
   uint64_t subsys_ = 0;
 };
@@ -506,6 +542,20 @@ bool V5Reader::tagAt(uint64_t at, uint32_t* type, uint32_t* bytes, std::string* 
     return false;
   }
   return true;
+}
+
+// Maps the file at the first plain element; a file that cannot be mapped
+// is read as without "rm".
+const std::shared_ptr<const void>* V5Reader::mapping() {
+  if (mapWanted_) {
+    mapWanted_ = false;
+    if (const char* at = platform::MapFile(fd_, size_)) {
+      uint64_t size = size_;
+      map_ = std::shared_ptr<const void>(
+          at, [size](const void* map) { platform::UnmapFile(static_cast<const char*>(map), size); });
+    }
+  }
+  return map_ ? &map_ : nullptr;
 }
 
 mxArray* V5Reader::Next(const char**) {
@@ -553,6 +603,7 @@ mxArray* V5Reader::Next(const char**) {
       length = w[1];
     }
     MatrixParser parser(*src, length, swap_, inflated != nullptr);
+    if (!inflated) parser.MapFrom(&file, mapping());
     mxArray* array = nullptr;
     std::string name;
     Outcome outcome = parser.Parse(&array, &name);
@@ -607,8 +658,9 @@ long V5Reader::CountRemaining() {
 
 }  // namespace
 
-MATFile* OpenV5Reader(const std::string& path, int fd, uint64_t size, const unsigned char* header) {
-  return new V5Reader(path, fd, size, header);
+MATFile* OpenV5Reader(const std::string& path, int fd, uint64_t size, const unsigned char* header,
+                      bool mapped) {
+  return new V5Reader(path, fd, size, header, mapped);
 }
 
 }  // namespace matlayer

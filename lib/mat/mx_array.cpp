@@ -7,7 +7,7 @@
 #include "platform/memory.h"
 
 mxArray::~mxArray() {
-  std::free(pr);
+  if (!mapping) std::free(pr);
   std::free(pi);
 }
 
@@ -78,3 +78,14 @@ const mwSize* mxGetDimensions(const mxArray* array) {
 mwSize mxGetNumberOfElements(const mxArray* array) { return array ? array->count : 0; }
 
 void mxDestroyArray(mxArray* array) { delete array; }
+
+std::shared_ptr<const void> mxGetMapping(const mxArray* array) {
+  return array ? array->mapping : nullptr;
+}
+
+double* mxTakePr(mxArray* array) {
+  if (!array || array->mapping) return nullptr;
+  double* data = array->pr;
+  array->pr = nullptr;
+  return data;
+}

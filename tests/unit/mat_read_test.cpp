@@ -29,13 +29,15 @@ struct Var {
   std::string name;
   std::vector<size_t> dims;
   std::vector<double> values;
+  bool mapped = false;  // left in the mapped file ("rm")
 };
 
 // Reads every variable; the warnings given on the way land in *warnings.
-std::vector<Var> readAll(const std::string& path, std::string* warnings, bool* opened = nullptr) {
+std::vector<Var> readAll(const std::string& path, std::string* warnings, bool* opened = nullptr,
+                         const char* mode = "r") {
   testing::internal::CaptureStderr();
   std::vector<Var> vars;
-  MATFile* f = matOpen(path.c_str(), "r");
+  MATFile* f = matOpen(path.c_str(), mode);
   if (opened) *opened = f != nullptr;
   bool damaged = false;
   if (f) {
@@ -44,6 +46,7 @@ std::vector<Var> readAll(const std::string& path, std::string* warnings, bool* o
       Var v{name, {}, {}};
       v.dims.assign(mxGetDimensions(a), mxGetDimensions(a) + mxGetNumberOfDimensions(a));
       v.values.assign(mxGetPr(a), mxGetPr(a) + mxGetNumberOfElements(a));
+      v.mapped = mxGetMapping(a) != nullptr;
       vars.push_back(v);
       mxDestroyArray(a);
     }
@@ -239,14 +242,15 @@ TEST_F(MatRead, TruncatedAtEveryByte) {
     const std::vector<size_t>* ends;
     const std::vector<Var>* vars;
     size_t opens;  // shortest file taken for a MAT-file at all
-  } cases[] = {{&v5, &ends, &whole, 128}, {&v4, &ends4, &whole4, 4}};
+    const char* mode;
+  } cases[] = {{&v5, &ends, &whole, 128, "r"}, {&v4, &ends4, &whole4, 4, "r"}, {&v5, &ends, &whole, 128, "rm"}};
   for (const Case& c4 : cases) {
     for (size_t cut = 0; cut <= c4.bytes->size(); ++cut) {
-      SCOPED_TRACE(cut);
+      SCOPED_TRACE(std::string(c4.mode) + " " + std::to_string(cut));
       std::string path = file(Bytes(c4.bytes->begin(), c4.bytes->begin() + cut));
       std::string warnings;
       bool opened;
-      auto got = readAll(path, &warnings, &opened);
+      auto got = readAll(path, &warnings, &opened, c4.mode);
       size_t complete = 0;
       while (complete + 1 < c4.ends->size() && (*c4.ends)[complete + 1] <= cut) ++complete;
       EXPECT_EQ(opened, cut >= c4.opens);
@@ -544,6 +548,38 @@ TEST_F(MatRead, ClassesAndLayouts) {
       EXPECT_NE(warnings.find(c.warns), std::string::npos) << warnings;
     }
     EXPECT_EQ(warnings.find("damaged"), std::string::npos) << warnings;
+  }
+}
+
+// "rm" leaves just the plain level 5 doubles of the machine's byte order in
+// the mapped file, with the values "r" reads.
+TEST_F(MatRead, MappedReadingLeavesPlainDoublesInTheFile) {
+  Bytes plain = matrix(6, {1, 3}, "p", 9, doubles({1.5, -0.0, NAN}));
+  // Four bytes after its data put the element after it off 8 bytes.
+  Bytes offEight = matrix(6, {1, 1}, "m", 9, doubles({7}), false, 0, Bytes(4, 0));
+  Bytes imaginary = cat({Bytes{9, 0, 0, 0, 8, 0, 0, 0}, doubles({2})});
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    std::vector<bool> mapped;
+  } cases[] = {
+      {"plain, then off 8 bytes", cat({header(), plain, offEight, plain}), {true, true, false}},
+      {"empty", cat({header(), matrix(6, {0, 0}, "e", 9, {})}), {false}},
+      {"big-endian", cat({header(true), matrix(6, {1, 2}, "b", 9, doubles({1, 2}, true), true)}), {false}},
+      {"compressed", cat({header(), compressed(plain)}), {false}},
+      {"complex", cat({header(), matrix(6, {1, 1}, "c", 9, doubles({1}), false, 0x800, imaginary)}), {false}},
+      {"single stored as double", cat({header(), matrix(7, {1, 1}, "s", 9, doubles({0.1}))}), {false}},
+      {"double stored as uint8", cat({header(), matrix(6, {1, 2}, "u", 2, Bytes{3, 4})}), {false}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string path = file(c.bytes), warnings;
+    std::vector<Var> expect = readAll(path, &warnings), got = readAll(path, &warnings, nullptr, "rm");
+    ASSERT_EQ(got.size(), c.mapped.size()) << warnings;
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].mapped, c.mapped[i]) << i;
+      EXPECT_TRUE(sameBits(got[i].values, expect[i].values)) << i;
+    }
   }
 }
 
