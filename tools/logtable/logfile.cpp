@@ -7,9 +7,10 @@ LogFile::LogFile() = default;
 LogFile::~LogFile() { ReleaseColumns(); }
 
 void LogFile::ReleaseColumns() {
-  for (double*& column : columns) {
-    std::free(column);
-    column = nullptr;
+  for (int j = 0; j < kMaxFields; ++j) {
+    if (!lenders[j]) std::free(columns[j]);
+    columns[j] = nullptr;
+    lenders[j].reset();
   }
   fieldCount = 0;
   recordCount = 0;

@@ -25,6 +25,7 @@
 #include "msg/qclock.h"
 #include "msg/qlog.h"
 #include "msg/qprogress.h"
+#include "platform/mapping.h"
 #include "text/qfmtg.h"
 
 namespace {
@@ -82,20 +83,24 @@ class RowWriter {
     slotBytes_ = static_cast<size_t>(rowsPerBlock_) * bound + QFMTG_WIDEROOM;
   }
 
-  bool Run() {
+  // 0, or why the rows could not all be written: EIO when a column's mapped
+  // file lost pages, ENOMEM when no memory was had; a failed write leaves
+  // its reason with the target.
+  int Run() {
     int wanted = static_cast<int>(std::min<long>(kSlots, blocks_));
     for (slotCount_ = 0; slotCount_ < wanted; ++slotCount_) {
       // Not zeroed: pages the text never reaches stay unused.
       slots_[slotCount_].text.reset(new (std::nothrow) char[slotBytes_]);
       if (!slots_[slotCount_].text) break;
     }
-    if (slotCount_ == 0) return false;
+    if (slotCount_ == 0) return ENOMEM;
     // Two threads keep the writes going; more would only wait for them.
     size_t threads = blocks_ > 1 && slotCount_ > 1 ? 2 : 1;
     using Tile = std::unique_ptr<double[]>;
     auto work = [this](size_t block, Tile& tile) { return Work(static_cast<int>(block), tile); };
     auto finish = [](Tile&) { return 0; };
-    return RunBlocks<Tile>(static_cast<size_t>(blocks_), work, finish, threads) == 0 && !failed_;
+    if (RunBlocks<Tile>(static_cast<size_t>(blocks_), work, finish, threads) == 0 && !failed_) return 0;
+    return readError_ ? readError_ : ENOMEM;
   }
 
  private:
@@ -120,8 +125,17 @@ class RowWriter {
     lock.unlock();
     int first = block * rowsPerBlock_;
     int last = std::min(records_ - first, rowsPerBlock_) + first;
-    size_t used = FormatRows(columns_, fields_, first, last, slot.text.get(), tile.get());
+    size_t used = 0;
+    // Borrowed columns lie in a mapped file, which may lose pages meanwhile.
+    auto format = [&] { used = FormatRows(columns_, fields_, first, last, slot.text.get(), tile.get()); };
+    int lost = platform::RunGuarded(format);
     lock.lock();
+    if (lost) {
+      readError_ = lost;
+      failed_ = true;
+      changed_.notify_all();
+      return 1;
+    }
     slot.used = used;
     slot.ready = true;
     changed_.notify_all();
@@ -165,10 +179,11 @@ class RowWriter {
   int nextWrite_ = 0;  // the next block to write
   bool writing_ = false;
   bool failed_ = false;
+  int readError_ = 0;
 };
 
-bool WriteRows(QSafeFile& target, double* const* columns, int fields, int records) {
-  if (records <= 0) return true;
+int WriteRows(QSafeFile& target, double* const* columns, int fields, int records) {
+  if (records <= 0) return 0;
   return RowWriter(target, columns, fields, records).Run();
 }
 
@@ -203,15 +218,18 @@ void LogFile::ExportLog(const char* logFileName) {
     if (ok && name) ok = target.Write(name, std::strlen(name));
   }
   if (ok) ok = target.Write("\n", 1);
+  int rowsError = 0;
   if (ok) {
     // Laying out the values is the long part: a terminal shows how far it got.
     QProgress progress("Writing log file", recordCount > 0 ? static_cast<uint64_t>(recordCount) : 0);
-    ok = WriteRows(target, columns, fieldCount, recordCount);
+    rowsError = WriteRows(target, columns, fieldCount, recordCount);
+    ok = rowsError == 0;
   }
 
   if (!ok) target.Abort();
   if (!ok || !target.Commit()) {
+    int error = target.Error() ? target.Error() : rowsError ? rowsError : ENOMEM;
     QWarning("LogFile:ExportLog(); can't write %s (%s), the file was left as it was",
-             logFileName, std::strerror(target.Error() ? target.Error() : ENOMEM));
+             logFileName, std::strerror(error));
   }
 }

@@ -1,27 +1,39 @@
 // LogFile::ImportMat: fills the table from a MAT-file, one field per
 // variable in file order, and tells the user each variable's dimensions.
 //
-// The MAT layer hands every variable over as doubles whatever its class, so
-// this side only copies. Variables may differ in length: the record count is
-// the longest seen, shorter columns are padded with NaN, and columns read
-// before a longer variable grow to the new count, so every column always
-// holds one value per sample.
+// The MAT layer hands every variable over as doubles whatever its class, and
+// the table takes them where they are rather than copying them: the layer's
+// buffer becomes the column, or, for a plain level 5 variable of doubles,
+// the column borrows the values from the layer's mapping of the file, so
+// that such a file costs no memory of the table's own however large.
+// Variables may differ in length: the record count is the longest seen,
+// shorter columns are padded with NaN, and columns read before a longer
+// variable grow to the new count, so every column always holds one value per
+// sample. A borrowed column that needs padding becomes a copy of the table's
+// own.
 //
 // Damage (reported by the MAT layer) ends the import; the variables read
 // before it stand.
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 #include "logtable/logfile.h"
 #include "mat/mat.h"
 #include "msg/qlog.h"
+#include "platform/mapping.h"
 #include "platform/memory.h"
 
 namespace {
+
+std::atomic<size_t> memoryLimit{0};
 
 void fillNaN(double* column, size_t from, size_t to) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -29,19 +41,42 @@ void fillNaN(double* column, size_t from, size_t to) {
 }
 
 // Padding shorter columns costs fields x records doubles, whatever the file
-// holds; a table that would not fit in half the machine's memory is refused
-// rather than left to the out-of-memory killer.
-bool tableFits(size_t fields, size_t records) {
-  uint64_t memory = platform::PhysicalMemory();
-  if (memory == 0) return true;
-  double budget = static_cast<double>(memory) / 2;
-  return static_cast<double>(fields) * static_cast<double>(records) * sizeof(double) <= budget;
+// holds; a table whose own columns would not fit in half the machine's
+// memory is refused rather than left to the out-of-memory killer. Borrowed
+// columns do not count: they are file pages, which the system can drop and
+// read again.
+bool tableFits(size_t ownedColumns, size_t records) {
+  double budget = static_cast<double>(memoryLimit.load());
+  if (budget == 0) {
+    uint64_t memory = platform::PhysicalMemory();
+    if (memory == 0) return true;
+    budget = static_cast<double>(memory) / 2;
+  }
+  return static_cast<double>(ownedColumns) * static_cast<double>(records) * sizeof(double) <= budget;
+}
+
+// A column of the table's own with room for records values: the first have
+// taken from a mapped file, the rest NaN. Null when the memory cannot be
+// had, or, with *lost set, when the file lost those pages meanwhile.
+double* ownedCopy(const double* mapped, size_t have, size_t records, int* lost) {
+  auto* column = static_cast<double*>(platform::AllocateLarge((records ? records : 1) * sizeof(double)));
+  if (!column) return nullptr;
+  auto copy = [&] { std::memcpy(column, mapped, have * sizeof(double)); };
+  if (have > 0) *lost = platform::RunGuarded(copy);
+  if (*lost) {
+    std::free(column);
+    return nullptr;
+  }
+  fillNaN(column, have, records);
+  return column;
 }
 
 }  // namespace
 
+void LogFile::SetMemoryLimitForTesting(size_t bytes) { memoryLimit = bytes; }
+
 void LogFile::ImportMat(const char* matFileName) {
-  MATFile* file = matOpen(matFileName, "r");
+  MATFile* file = matOpen(matFileName, "rm");
   if (!file) {
     QWarning("LogFile:ImportMat(); can't open Matlab file");
     return;
@@ -87,25 +122,56 @@ void LogFile::ImportMat(const char* matFileName) {
     }
     size_t records = static_cast<size_t>(recordCount);
     size_t newRecords = count > records ? count : records;
-    double* column = nullptr;
-    if (tableFits(static_cast<size_t>(i) + 1, newRecords))
-      column = static_cast<double*>(std::malloc((newRecords ? newRecords : 1) * sizeof(double)));
-    bool grown = column != nullptr;
+    size_t available = mxGetNumberOfElements(array);
+    size_t have = std::min(count, available);
+    std::shared_ptr<const void> mapping = mxGetMapping(array);
+    // Only a mapped variable as long as the table stays where it is; every
+    // other column, and every column a longer variable pads, is the table's.
+    bool borrow = mapping && have == newRecords;
+    size_t owned = borrow ? 0 : 1;
+    for (int j = 0; j < i; ++j)
+      if (!lenders[j] || newRecords > records) ++owned;
+    bool grown = tableFits(owned, newRecords);
+    int lost = 0;
+    const char* lostName = name;
     for (int j = 0; grown && j < i && newRecords > records; ++j) {
-      double* bigger =
-          static_cast<double*>(std::realloc(columns[j], newRecords * sizeof(double)));
+      double* bigger;
+      if (lenders[j]) {
+        bigger = ownedCopy(columns[j], records, newRecords, &lost);
+        if (lost) lostName = names[j].CStr();
+      } else {
+        bigger = static_cast<double*>(std::realloc(columns[j], newRecords * sizeof(double)));
+        if (bigger) fillNaN(bigger, records, newRecords);
+      }
       if (!bigger) {
         grown = false;
         break;
       }
       columns[j] = bigger;
-      fillNaN(bigger, records, newRecords);
+      lenders[j].reset();
     }
-    if (!grown) {
+    double* column = nullptr;
+    if (grown && borrow) {
+      column = mxGetPr(array);
+    } else if (grown && mapping) {
+      column = ownedCopy(mxGetPr(array), have, newRecords, &lost);
+    } else if (grown) {
+      column = mxTakePr(array);
+      if (column && newRecords > std::max<size_t>(available, 1)) {
+        double* bigger = static_cast<double*>(std::realloc(column, newRecords * sizeof(double)));
+        if (!bigger) std::free(column);
+        column = bigger;
+      }
+      if (column) fillNaN(column, have, newRecords);
+    }
+    if (!column) {
       // Columns already grown keep their spare room; the record count, and
       // with it every column's meaning, stays as it was.
-      std::free(column);
-      QWarning("LogFile:ImportMat(); not enough memory for '%s', import ends here", name);
+      if (lost)
+        QWarning("LogFile:ImportMat(); can't read '%s' (%s), import ends here",
+                 lostName ? lostName : "", std::strerror(lost));
+      else
+        QWarning("LogFile:ImportMat(); not enough memory for '%s', import ends here", name);
       mxDestroyArray(array);
       cutShort = true;
       break;
@@ -113,13 +179,8 @@ void LogFile::ImportMat(const char* matFileName) {
 
     recordCount = static_cast<int>(newRecords);
     names[i].Assign(name);
-    size_t available = mxGetNumberOfElements(array);
-    size_t copied = count < available ? count : available;
-    const double* data = mxGetPr(array);
-    if (copied > 0 && data) std::memcpy(column, data, copied * sizeof(double));
-    else copied = 0;
-    fillNaN(column, copied, newRecords);
     columns[i] = column;
+    if (borrow) lenders[i] = std::move(mapping);
     mxDestroyArray(array);
     ++i;
   }
