@@ -104,6 +104,7 @@ bool QSafeFile::Open(const char* target, bool inPlace) {
     return false;
   }
   if (replacing) (void)platform::SetMode(fd_, st.mode);
+  replacing_ = replacing;
   buffer_.resize(kBufferSize);
   used_ = 0;
   return true;
@@ -201,19 +202,45 @@ bool QSafeFile::Commit() {
     buffer_.shrink_to_fit();
     return ok;
   }
-  if (ok && !platform::Rename(temp_.c_str(), target_.c_str())) {
+  bool swapped = false;
+  if (ok && !replaceTarget(&swapped)) {
     error_ = errno;
     ok = false;
   }
   // The rename itself is kept by the directory; a directory that cannot be
   // synchronised still holds the complete file under one name or the other.
   if (ok && sync) (void)platform::SyncDirectory(directoryOf(target_).c_str());
-  if (!ok) platform::Remove(temp_.c_str());
+  // Swapped, the temporary name holds the old file, the last of it; failed,
+  // the unfinished new one.
+  if (!ok || swapped) platform::Remove(temp_.c_str());
   forgetTemp();
   temp_.clear();
   buffer_.clear();
   buffer_.shrink_to_fit();
   return ok;
+}
+
+// A rename over an existing file makes ext4 start writing out the new file
+// within the rename when its blocks are not placed yet (a file written
+// through the page cache, as a log is): a third of a second for 800 MB, on
+// top of freeing the old file. Swapping the two names does not: the target
+// is whole at every moment, as with the rename, and the old file, now under
+// the temporary name (still removed by a signal), goes by a plain remove
+// after. A process killed in between leaves the complete new target and the
+// old file beside it, as it would leave an unfinished output.
+bool QSafeFile::replaceTarget(bool* swapped) {
+  platform::FileInfo st;
+  // Only a file is swapped out: a rename refuses to replace a directory, and
+  // says so.
+  if (replacing_ && platform::StatLink(target_.c_str(), &st) && (st.isRegular || st.isLink)) {
+    if (platform::Exchange(temp_.c_str(), target_.c_str())) {
+      *swapped = true;
+      return true;
+    }
+    // A target gone meanwhile is simply renamed over.
+    if (errno != ENOTSUP && errno != ENOENT) return false;
+  }
+  return platform::Rename(temp_.c_str(), target_.c_str());
 }
 
 void QSafeFile::Abort() {

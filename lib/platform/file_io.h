@@ -72,6 +72,11 @@ bool ReserveSpace(int fd, uint64_t size);
 bool SetMode(int fd, unsigned mode);
 // Replaces to by from in one step.
 bool Rename(const char* from, const char* to);
+// Swaps the files at a and b in one step: afterwards a names what b named
+// and b what a named, and at no moment is either name missing. ENOTSUP where
+// the system or the file system has no such step (Windows; Linux before
+// 3.15, file systems without it); then nothing has changed.
+bool Exchange(const char* a, const char* b);
 bool Remove(const char* path);
 // Waits until the file's data and size are on the disk itself, so that a
 // power loss after a rename finds the whole file under its new name.

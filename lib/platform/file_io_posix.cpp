@@ -119,6 +119,20 @@ bool SetMode(int fd, unsigned mode) { return ::fchmod(fd, static_cast<mode_t>(mo
 
 bool Rename(const char* from, const char* to) { return std::rename(from, to) == 0; }
 
+bool Exchange(const char* a, const char* b) {
+#if defined(RENAME_EXCHANGE)
+  if (::renameat2(AT_FDCWD, a, AT_FDCWD, b, RENAME_EXCHANGE) == 0) return true;
+  // A kernel without renameat2, or a file system that does not know the
+  // flag, cannot swap.
+  if (errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) errno = ENOTSUP;
+#else
+  (void)a;
+  (void)b;
+  errno = ENOTSUP;
+#endif
+  return false;
+}
+
 bool Remove(const char* path) { return std::remove(path) == 0; }
 
 bool SyncFile(int fd) { return RetryInterrupted([&] { return ::fsync(fd); }) == 0; }

@@ -468,6 +468,12 @@ bool Rename(const char* from, const char* to) {
   return false;
 }
 
+// MoveFileEx has no swap; a rename over the target is what Windows offers.
+bool Exchange(const char*, const char*) {
+  errno = ENOTSUP;
+  return false;
+}
+
 bool Remove(const char* path) {
   std::wstring wide;
   if (!win::Widen(path, &wide)) return false;

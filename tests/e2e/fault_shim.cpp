@@ -7,10 +7,10 @@
 //
 // QFAULT_NTH=N: a countdown over the I/O calls on the conversion's own files,
 // that is the files of the working directory and the directory itself: read,
-// pread, write, pwrite, close, rename, fsync and fdatasync. The Nth of them
-// fails, once; N=0 fails none. Standard input, output and error and the QLOG
-// files are not counted, so that a warning can still be seen; reads of a
-// mapped file are no calls and escape the countdown. With
+// pread, write, pwrite, close, rename (and renameat2), fsync and fdatasync.
+// The Nth of them fails, once; N=0 fails none. Standard input, output and
+// error and the QLOG files are not counted, so that a warning can still be
+// seen; reads of a mapped file are no calls and escape the countdown. With
 // QFAULT_TRACE naming a file, each counted call appends a line
 // "<N> <call> <file name>" to it (" EIO" after the one that failed), which
 // tells a test how many calls a run makes and which one it failed.
@@ -188,6 +188,13 @@ extern "C" int rename(const char* from, const char* to) {
   static auto real = Next<int (*)(const char*, const char*)>("rename");
   if (FailsName("rename", from, to)) return Fail();
   return real(from, to);
+}
+
+// The swap QSafeFile makes of an existing target counts as its rename.
+extern "C" int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
+  static auto real = Next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
+  if (FailsName("rename", from, to)) return Fail();
+  return real(fromDir, from, toDir, to, flags);
 }
 
 extern "C" int fsync(int fd) {

@@ -57,6 +57,40 @@ TEST(QSafeFile, CommitReplacesAndKeepsThePermissions) {
   EXPECT_EQ(FilesIn(cwd.path()), 1u);
 }
 
+#if !defined(_WIN32)  // hard links and a directory in a file's place, as POSIX has them
+// An existing target is swapped out rather than renamed over: its other
+// names keep the old contents, and a directory put in its place meanwhile is
+// neither swapped in nor removed.
+TEST(QSafeFile, ReplacingLeavesOtherNamesAndDirectoriesAlone) {
+  unit::ScopedTempCwd cwd;
+  unit::Spit(cwd / "out", "old");
+  ASSERT_EQ(::link((cwd / "out").c_str(), (cwd / "other").c_str()), 0);
+  QSafeFile f;
+  ASSERT_TRUE(f.Open((cwd / "out").c_str()));
+  f.Write("new", 3);
+  ASSERT_TRUE(f.Commit());
+  EXPECT_EQ(unit::Slurp(cwd / "out"), "new");
+  EXPECT_EQ(unit::Slurp(cwd / "other"), "old");
+  EXPECT_EQ(FilesIn(cwd.path()), 2u);
+
+  for (bool empty : {true, false}) {
+    SCOPED_TRACE(empty ? "an empty directory" : "a directory with a file");
+    ASSERT_TRUE(f.Open((cwd / "out").c_str()));
+    f.Write("newer", 5);
+    std::filesystem::remove(cwd / "out");
+    std::filesystem::create_directory(cwd / "out");
+    if (!empty) unit::Spit(cwd / "out/keep", "k");
+    EXPECT_FALSE(f.Commit());
+    EXPECT_EQ(f.Error(), EISDIR);
+    ASSERT_TRUE(std::filesystem::is_directory(cwd / "out"));
+    EXPECT_EQ(FilesIn(cwd / "out"), empty ? 0u : 1u);
+    EXPECT_EQ(FilesIn(cwd.path()), 2u);
+    std::filesystem::remove_all(cwd / "out");
+    unit::Spit(cwd / "out", "old");
+  }
+}
+#endif
+
 TEST(QSafeFile, AbandonedOrFailedLeavesTargetAndNoTemporary) {
   unit::ScopedTempCwd cwd;
   unit::Spit(cwd / "out", "old");
