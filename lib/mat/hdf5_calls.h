@@ -20,6 +20,7 @@
 #define H5Dclose HDF5API_CALL(H5Dclose)
 #define H5Dcreate2 HDF5API_CALL(H5Dcreate2)
 #define H5Dget_create_plist HDF5API_CALL(H5Dget_create_plist)
+#define H5Dget_offset HDF5API_CALL(H5Dget_offset)
 #define H5Dget_space HDF5API_CALL(H5Dget_space)
 #define H5Dget_type HDF5API_CALL(H5Dget_type)
 #define H5Dopen2 HDF5API_CALL(H5Dopen2)
@@ -43,6 +44,9 @@
 #define H5Pget_chunk HDF5API_CALL(H5Pget_chunk)
 #define H5Pget_layout HDF5API_CALL(H5Pget_layout)
 #define H5Pget_link_creation_order HDF5API_CALL(H5Pget_link_creation_order)
+#define H5Pset_alloc_time HDF5API_CALL(H5Pset_alloc_time)
+#define H5Pset_fill_time HDF5API_CALL(H5Pset_fill_time)
+#define H5Pset_layout HDF5API_CALL(H5Pset_layout)
 #define H5Pset_link_creation_order HDF5API_CALL(H5Pset_link_creation_order)
 #define H5Pset_userblock HDF5API_CALL(H5Pset_userblock)
 #define H5Sclose HDF5API_CALL(H5Sclose)
@@ -64,6 +68,8 @@
 
 // The predefined identifiers, read once H5open has set them up.
 #define HDF5API_ID(name) (H5open(), *hdf5api::Get().name)
+#undef H5P_DATASET_CREATE
+#define H5P_DATASET_CREATE HDF5API_ID(H5P_CLS_DATASET_CREATE_ID_g)
 #undef H5P_FILE_CREATE
 #define H5P_FILE_CREATE HDF5API_ID(H5P_CLS_FILE_CREATE_ID_g)
 #undef H5T_C_S1

@@ -22,6 +22,7 @@ using hbool_t = bool;
 #define H5S_ALL (static_cast<hid_t>(0))
 #define H5E_DEFAULT (static_cast<hid_t>(0))
 #define H5S_MAX_RANK 32
+#define HADDR_UNDEF (~static_cast<haddr_t>(0))
 #define H5T_VARIABLE (static_cast<size_t>(-1))
 #define H5F_ACC_RDONLY (0x0000u)
 #define H5F_ACC_TRUNC (0x0002u)
@@ -47,6 +48,12 @@ enum H5T_class_t {
 enum H5T_str_t { H5T_STR_ERROR = -1, H5T_STR_NULLTERM = 0, H5T_STR_NULLPAD = 1, H5T_STR_SPACEPAD = 2 };
 
 enum H5S_class_t { H5S_NO_CLASS = -1, H5S_SCALAR = 0, H5S_SIMPLE = 1, H5S_NULL = 2 };
+
+enum H5D_alloc_time_t { H5D_ALLOC_TIME_ERROR = -1, H5D_ALLOC_TIME_DEFAULT = 0, H5D_ALLOC_TIME_EARLY = 1,
+                        H5D_ALLOC_TIME_LATE = 2, H5D_ALLOC_TIME_INCR = 3 };
+
+enum H5D_fill_time_t { H5D_FILL_TIME_ERROR = -1, H5D_FILL_TIME_ALLOC = 0, H5D_FILL_TIME_NEVER = 1,
+                       H5D_FILL_TIME_IFSET = 2 };
 
 enum H5D_layout_t { H5D_LAYOUT_ERROR = -1, H5D_COMPACT = 0, H5D_CONTIGUOUS = 1, H5D_CHUNKED = 2, H5D_VIRTUAL = 3 };
 
@@ -94,6 +101,7 @@ herr_t H5Dclose(hid_t dset_id);
 hid_t H5Dcreate2(hid_t loc_id, const char* name, hid_t type_id, hid_t space_id, hid_t lcpl_id, hid_t dcpl_id,
                  hid_t dapl_id);
 hid_t H5Dget_create_plist(hid_t dset_id);
+haddr_t H5Dget_offset(hid_t dset_id);
 hid_t H5Dget_space(hid_t dset_id);
 hid_t H5Dget_type(hid_t dset_id);
 hid_t H5Dopen2(hid_t loc_id, const char* name, hid_t dapl_id);
@@ -124,6 +132,9 @@ hid_t H5Pcreate(hid_t cls_id);
 int H5Pget_chunk(hid_t plist_id, int max_ndims, hsize_t dim[]);
 H5D_layout_t H5Pget_layout(hid_t plist_id);
 herr_t H5Pget_link_creation_order(hid_t plist_id, unsigned* crt_order_flags);
+herr_t H5Pset_alloc_time(hid_t plist_id, H5D_alloc_time_t alloc_time);
+herr_t H5Pset_fill_time(hid_t plist_id, H5D_fill_time_t fill_time);
+herr_t H5Pset_layout(hid_t plist_id, H5D_layout_t layout);
 herr_t H5Pset_link_creation_order(hid_t plist_id, unsigned crt_order_flags);
 herr_t H5Pset_userblock(hid_t plist_id, hsize_t size);
 
@@ -146,6 +157,7 @@ herr_t H5Tset_size(hid_t type_id, size_t size);
 herr_t H5Tset_strpad(hid_t type_id, H5T_str_t strpad);
 
 // The predefined identifiers: variables of the library, set up by H5open.
+extern hid_t H5P_CLS_DATASET_CREATE_ID_g;
 extern hid_t H5P_CLS_FILE_CREATE_ID_g;
 extern hid_t H5T_C_S1_g;
 extern hid_t H5T_IEEE_F64LE_g;

@@ -46,6 +46,10 @@ int matClose(MATFile* file);
 // 7.3 a repeated or path-like name.
 int matPutVariable(MATFile* file, const char* name, const mxArray* array);
 
+// As matPutVariable with a 1 x n real double array of values[0 .. n), which
+// stay the caller's: they are written from where they are, with no copy.
+int matPutDoubleRow(MATFile* file, const char* name, const double* values, size_t n);
+
 // The next variable of a file opened for reading, converted to doubles, with
 // *name set to its name (valid until the array is destroyed). Null at the end
 // of the file or at damage (reported through QWarning).

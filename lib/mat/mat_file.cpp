@@ -114,6 +114,30 @@ int matPutVariable(MATFile* file, const char* name, const mxArray* array) {
   }
 }
 
+int matPutDoubleRow(MATFile* file, const char* name, const double* values, size_t n) {
+  if (!file || !name || !*name || (!values && n > 0) || n > SIZE_MAX / sizeof(double)) {
+    errno = EINVAL;
+    return 1;
+  }
+  // An array record that borrows the values: it lets go of them before it
+  // goes, so it never frees them.
+  struct Borrowed {
+    mxArray array;
+    ~Borrowed() { array.pr = nullptr; }
+  };
+  static const double kNone = 0.0;
+  try {
+    Borrowed row;
+    row.array.dims = {1, n};
+    row.array.count = n;
+    row.array.pr = const_cast<double*>(n > 0 ? values : &kNone);
+    return file->Put(name, &row.array);
+  } catch (...) {
+    errno = ENOMEM;
+    return 1;
+  }
+}
+
 mxArray* matGetNextVariable(MATFile* file, const char** name) {
   if (name) *name = nullptr;
   if (!file) return nullptr;

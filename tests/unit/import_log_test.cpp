@@ -2,6 +2,7 @@
 // parallel ranges) against the plain reader: GetField and atof per field.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -9,10 +10,16 @@
 #include <random>
 #include <string>
 
+#include <sstream>
+#include <vector>
+
 #include "io/qdlmfile.h"
 #include "text/qatof.h"
 #include "logtable/logfile.h"
+#include "mat/mat.h"
+#include "msg/qlog.h"
 #include "tracepack/pack_log.h"
+#include "unit/mat_test_util.h"
 #include "unit_util.h"
 
 namespace {
@@ -58,6 +65,33 @@ double FieldValue(const char* field) {
       return QAtof(field, std::strlen(field));
 #endif
   return std::atof(field);
+}
+
+// Every variable of a MAT-file as one string: its name, its dimensions and
+// the bytes of its values.
+std::vector<std::string> Variables(const std::string& path) {
+  std::vector<std::string> vars;
+  MATFile* f = matOpen(path.c_str(), "r");
+  if (!f) return vars;
+  const char* name = nullptr;
+  while (mxArray* a = matGetNextVariable(f, &name)) {
+    const mwSize* dims = mxGetDimensions(a);
+    std::string v = std::string(name) + " " + std::to_string(dims[0]) + "x" + std::to_string(dims[1]) + " ";
+    v.append(reinterpret_cast<const char*>(mxGetPr(a)), mxGetNumberOfElements(a) * sizeof(double));
+    vars.push_back(v);
+    mxDestroyArray(a);
+  }
+  matClose(f);
+  return vars;
+}
+
+// The lines of the converters' own messages, "LogFile:...".
+std::string TableMessages(const std::string& err) {
+  std::istringstream in(err);
+  std::string line, out;
+  while (std::getline(in, line))
+    if (line.rfind("LogFile:", 0) == 0) out += line + "\n";
+  return out;
 }
 
 }  // namespace
@@ -113,4 +147,52 @@ TEST(ImportLog, WritingStraightIntoTheMatFileGivesTheTablesFile) {
   ASSERT_EQ(got.size(), expect.size());
   EXPECT_TRUE(got.compare(116, std::string::npos, expect, 116, std::string::npos) == 0);
   EXPECT_EQ(log.find("LogFile:"), std::string::npos) << log;
+}
+
+// Fields too long for level 5 go straight into a 7.3 file, which must hold
+// the table's columns, with the table's messages. A name 7.3 cannot hold (a
+// repeated one, one with a '/') leaves the rows to the table, which writes
+// the other fields and warns about those.
+TEST(ImportLog, WritingStraightIntoA73FileGivesTheTablesVariables) {
+  if (mattest::NoHdf5()) GTEST_SKIP() << "no HDF5 library for 7.3 files";
+  unit::ScopedTempCwd cwd;
+  std::string messy = MessyLog(40000, 5, 7);
+  struct Case {
+    std::string log;
+    std::vector<int> written;  // the fields the file holds
+    size_t messages;
+  } cases[] = {
+      {messy, {0, 1, 2, 3, 4}, 1},
+      {"t t a/b u v\n" + messy.substr(messy.find("\r\n") + 2), {0, 3, 4}, 3},
+  };
+  QPrintf("%s", "");  // the start marker, if this process has not given it yet
+  for (const Case& c : cases) {
+    unit::Spit(cwd / "m.log", c.log);
+    matSetV5LimitForTesting(1000 * sizeof(double));
+    testing::internal::CaptureStderr();
+    std::vector<std::string> columns;
+    {
+      LogFile table;
+      table.ImportLog("m.log");
+      for (int i : c.written) {
+        std::string v = std::string(table.names[i].CStr()) + " 1x" + std::to_string(table.recordCount) + " ";
+        v.append(reinterpret_cast<const char*>(table.columns[i]), table.recordCount * sizeof(double));
+        columns.push_back(v);
+      }
+      table.ExportMat("out.mat");
+    }
+    std::string tableErr = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(Variables("out.mat") == columns);
+    testing::internal::CaptureStderr();
+    PackLog("m.log", "out.mat");
+    std::string packErr = testing::internal::GetCapturedStderr();
+    matSetV5LimitForTesting(0);
+    EXPECT_TRUE(Variables("out.mat") == columns);
+    std::string messages = TableMessages(tableErr);
+    EXPECT_EQ(TableMessages(packErr), messages);
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), static_cast<long>(c.messages)) << messages;
+    EXPECT_NE(messages.find("is written as MAT 7.3"), std::string::npos) << messages;
+    for (const auto& e : std::filesystem::directory_iterator(cwd.path()))
+      EXPECT_NE(e.path().extension(), ".tmp") << e.path();
+  }
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "mat/mat.h"
+#include "mat/mat_rows.h"
 #include "unit/mat_test_util.h"
 
 #if !defined(_WIN32)
@@ -153,6 +154,73 @@ TEST(MatWrite, FailedWriteLeavesTargetIntact) {
     EXPECT_EQ(dir.List(), std::vector<std::string>{"keep.mat"});
   }
 #endif
+}
+
+// A 7.3 row file whose data writes fail part-way (a file size limit stands
+// in for a failing disk) is discarded whole: the old target stays and no
+// temporary file is left.
+TEST(MatWrite, FailedV73RowWriteLeavesTargetIntact) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "no file size limit on Windows to stand in for a failing disk";
+#else
+  ScratchDir dir;
+  std::string path = dir / "keep.mat";
+  ASSERT_TRUE(mattest::WriteAll(path, {'o', 'l', 'd'}));
+  matSetV5LimitForTesting(64);
+  const char* names[] = {"a", "b"};
+  std::vector<double> values(100000, 1.5);
+  MATRowFile f;
+  ASSERT_TRUE(f.Open(path.c_str(), names, 2, values.size()));
+  EXPECT_TRUE(f.Write(1, 0, values.data(), 1000));
+  struct rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 256 * 1024;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool written = f.Write(1, 50000, values.data(), 50000);
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+  matSetV5LimitForTesting(0);
+  EXPECT_FALSE(written);
+  EXPECT_NE(f.Close(), 0);
+  EXPECT_EQ(ReadAll(path), (std::vector<unsigned char>{'o', 'l', 'd'}));
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"keep.mat"});
+#endif
+}
+
+// matPutDoubleRow writes the caller's values as matPutVariable writes a copy
+// of them, in either layout.
+TEST(MatWrite, PutDoubleRowWritesWhatPutVariableWrites) {
+  ScratchDir dir;
+  std::vector<double> v = {0.5, -0.0, 1e300, -7.25, 3.0};
+  for (const char* mode : {"w", "w7.3"}) {
+    SCOPED_TRACE(mode);
+    if (std::string(mode) == "w7.3" && mattest::NoHdf5()) continue;
+    std::string path = dir / "row.mat";
+    MATFile* f = matOpen(path.c_str(), mode);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(matPutDoubleRow(f, "row", v.data(), v.size()), 0);
+    EXPECT_EQ(putRow(f, "copy", v), 0);
+    EXPECT_EQ(matPutDoubleRow(f, "none", nullptr, 0), 0);
+    EXPECT_NE(matPutDoubleRow(f, "null", nullptr, 2), 0);
+    EXPECT_EQ(errno, EINVAL);
+    ASSERT_EQ(matClose(f), 0);
+    f = matOpen(path.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    std::vector<std::vector<double>> got;
+    const char* name = nullptr;
+    while (mxArray* a = matGetNextVariable(f, &name)) {
+      EXPECT_EQ(mxGetDimensions(a)[0], 1u) << name;
+      got.emplace_back(mxGetPr(a), mxGetPr(a) + mxGetNumberOfElements(a));
+      mxDestroyArray(a);
+    }
+    matClose(f);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(std::memcmp(got[0].data(), v.data(), v.size() * sizeof(double)), 0);
+    EXPECT_EQ(got[1], got[0]);
+    EXPECT_TRUE(got[2].empty());
+  }
 }
 
 TEST(MatWrite, ReplacesExistingFileWhole) {

@@ -18,6 +18,11 @@ void WarnMatNotCompleted(const char* matFileName, int err) {
            std::strerror(err));
 }
 
+void InformMatV73(const char* matFileName, int records) {
+  QInfo("LogFile:ExportMat(); %d samples per field exceed a MAT v5 variable, '%s' is written as MAT 7.3",
+        records, matFileName);
+}
+
 void LogFile::ExportMat(const char* matFileName) {
   if (!imported) {
     QWarning("LogFile:ExportMat(); nothing imported, '%s' left unchanged", matFileName);
@@ -26,10 +31,7 @@ void LogFile::ExportMat(const char* matFileName) {
   // A level 5 variable holds less than 2 GiB of data; longer logs go into
   // the HDF5-based 7.3 layout, which has no such limit.
   bool v73 = recordCount > 0 && matNeedsV73(static_cast<size_t>(recordCount));
-  if (v73)
-    QInfo("LogFile:ExportMat(); %d samples per field exceed a MAT v5 variable, "
-          "'%s' is written as MAT 7.3",
-          recordCount, matFileName);
+  if (v73) InformMatV73(matFileName, recordCount);
   MATFile* file = matOpen(matFileName, v73 ? "w7.3" : "w");
   if (!file) {
     QWarning("LogFile:ExportMat(); can't open Matlab file");
@@ -41,6 +43,15 @@ void LogFile::ExportMat(const char* matFileName) {
       // A name line that starts or ends with a space, or a log without one,
       // leaves a field without a name; the file cannot hold such a variable.
       QWarning("LogFile:ExportMat(); can't write variable '' (field %d has no name)", i);
+      continue;
+    }
+    if (v73) {
+      // The column goes into the file from where it is: a copy of it would
+      // double what a log this long already takes.
+      if (matPutDoubleRow(file, name, columns[i], static_cast<size_t>(recordCount)) != 0) {
+        int err = errno;
+        QWarning("LogFile:ExportMat(); can't write variable '%s' (%s)", name, std::strerror(err));
+      }
       continue;
     }
     mxArray* array = mxCreateDoubleMatrix(1, static_cast<mwSize>(recordCount), mxREAL);

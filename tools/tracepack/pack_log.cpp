@@ -1,9 +1,9 @@
 // tracepack's pipeline, in the order the work is done:
 //   1. count the records and take the field names;
 //   2. choose where the rows go: straight into the MAT-file, laid out now
-//      that its size is known, or into the table's columns where the file
-//      cannot be laid out in advance (a device or pipe, a 7.3 file, no room,
-//      a field without a name);
+//      that its size is known (level 5, or 7.3 for fields too long for
+//      level 5), or into the table's columns where the file cannot be laid
+//      out in advance (a device or pipe, no room, a field without a name);
 //   3. the value pass into those rows;
 //   4. commit: complete the laid-out file, or write the table as a MAT-file.
 // The messages and the file are the same whichever way the rows went.
@@ -21,17 +21,20 @@
 #include "tracepack/export_mat.h"
 #include "tracepack/import_log.h"
 #include "tracepack/mat_row_sink.h"
+#include "tracepack/mat_v73_row_sink.h"
 #include "tracepack/value_pass.h"
 
 namespace {
 
-// Steps 2 and 3 straight into the MAT-file. Null, with nothing left behind,
-// where the file cannot be laid out or a read or write fails: the table
-// then takes the rows, and reports a read that fails again.
-std::unique_ptr<MatRowSink> readIntoMat(const QDLMFile& reader, uint32_t records,
-                                        const LogFile& table, const char* matFileName) {
+// Steps 2 and 3 straight into the MAT-file, through a sink of type Sink.
+// Null, with nothing left behind, where the file cannot be laid out or a
+// read or write fails: the table then takes the rows, and reports a read
+// that fails again.
+template <class Sink>
+std::unique_ptr<Sink> readIntoMat(const QDLMFile& reader, uint32_t records, const LogFile& table,
+                                  const char* matFileName) {
   if (records > INT_MAX) return nullptr;
-  std::unique_ptr<MatRowSink> sink = MatRowSink::Open(matFileName, table);
+  std::unique_ptr<Sink> sink = Sink::Open(matFileName, table);
   if (!sink) return nullptr;
   int error = ReadValues(reader, table.recordCount, table.fieldCount, *sink);
   if (!error) error = reader.ReadError();
@@ -47,6 +50,7 @@ std::unique_ptr<MatRowSink> readIntoMat(const QDLMFile& reader, uint32_t records
 void PackLog(const char* logFileName, const char* matFileName) {
   LogFile table;
   std::unique_ptr<MatRowSink> written;
+  std::unique_ptr<MatV73RowSink> written73;
   {
     // The log stays open (and mapped) for steps 1 to 3 only.
     QDLMFile reader(logFileName);
@@ -55,14 +59,19 @@ void PackLog(const char* logFileName, const char* matFileName) {
     // far it has come through the file.
     std::optional<QProgress> progress;
     StartReadProgress(reader, progress);
-    written = readIntoMat(reader, records, table, matFileName);
-    if (!written) ReadIntoColumns(reader, records, logFileName, table, progress);
+    // Each sink refuses at once the fields the other one takes.
+    written = readIntoMat<MatRowSink>(reader, records, table, matFileName);
+    if (!written) written73 = readIntoMat<MatV73RowSink>(reader, records, table, matFileName);
+    if (!written && !written73) ReadIntoColumns(reader, records, logFileName, table, progress);
   }
 
   QPrintf("Export material file.\n");
-  if (!written) {
+  if (written73) {
+    InformMatV73(matFileName, table.recordCount);
+    if (!written73->Commit()) WarnMatNotCompleted(matFileName, errno);
+  } else if (written) {
+    if (!written->Commit()) WarnMatNotCompleted(matFileName, errno);
+  } else {
     table.ExportMat(matFileName);
-  } else if (!written->Commit()) {
-    WarnMatNotCompleted(matFileName, errno);
   }
 }
