@@ -1,16 +1,23 @@
 #include "tracepack/mat_row_sink.h"
 
+#include <cstdlib>
 #include <mutex>
 #include <new>
 
 #include "io/qdlmfile.h"
 #include "mat/mat.h"
+#include "platform/memory.h"
 
 namespace {
 
 // A thread's block holds at most this many records: blocks are cut at the
 // reader's checkpoints.
 constexpr size_t kRowsAtMost = QDLMFile::kCheckpointStride;
+
+struct FreeBlock {
+  void operator()(double* p) const { std::free(p); }
+};
+using Block = std::unique_ptr<double[], FreeBlock>;
 
 }  // namespace
 
@@ -22,8 +29,11 @@ class MatRowSink::BlockWriter : public RowSink::Writer {
 
   int Rows(int, int count, double** rows) override {
     if (static_cast<size_t>(count) > kRowsAtMost) return kSinkFailed;
-    // Not cleared: the value pass sets every row of every column.
-    if (!values_) values_.reset(new (std::nothrow) double[kRowsAtMost * sink_.fieldCount_]);
+    // Not cleared: the value pass sets every row of every column. Each block
+    // is filled whole, megabytes of fresh memory: huge pages where they go.
+    if (!values_)
+      values_.reset(static_cast<double*>(
+          platform::AllocateLarge(kRowsAtMost * static_cast<size_t>(sink_.fieldCount_) * sizeof(double))));
     if (!values_) return kSinkFailed;
     for (int i = 0; i < sink_.fieldCount_; ++i) rows[i] = column(values_.get(), i);
     return 0;
@@ -68,8 +78,8 @@ class MatRowSink::BlockWriter : public RowSink::Writer {
   }
 
   MatRowSink& sink_;
-  std::unique_ptr<double[]> values_;  // the block being read
-  std::unique_ptr<double[]> held_;    // a block read but not written yet
+  Block values_;  // the block being read
+  Block held_;    // a block read but not written yet
   int heldFirst_ = 0;
   int heldCount_ = 0;
   bool holding_ = false;

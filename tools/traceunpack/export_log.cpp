@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -26,14 +27,16 @@
 #include "msg/qlog.h"
 #include "msg/qprogress.h"
 #include "platform/mapping.h"
+#include "platform/memory.h"
 #include "text/qfmtg.h"
 
 namespace {
 
-// Room for the text of one block of rows. Blocks of text above QSafeFile's
-// own buffer go to the file without a copy; the room is only touched as far
-// as the text reaches, typically a little over half of it.
-constexpr size_t kBlockBytes = 2u << 20;
+// Room for the text of one block of rows, margin included: one huge page.
+// Blocks of text above QSafeFile's own buffer go to the file without a copy;
+// on small pages the room is only touched as far as the text reaches,
+// typically a little over half of it.
+constexpr size_t kBlockBytes = platform::kHugePageSize;
 
 // Blocks in flight: one being written, one being laid out by each thread,
 // and one ready, so that neither thread waits for the other as a rule.
@@ -77,10 +80,13 @@ class RowWriter {
   RowWriter(QSafeFile& target, double* const* columns, int fields, int records)
       : target_(target), columns_(columns), fields_(fields), records_(records) {
     size_t bound = RowBound(fields);
-    rowsPerBlock_ = static_cast<int>(std::max<size_t>(1, kBlockBytes / bound));
+    rowsPerBlock_ = static_cast<int>(std::max<size_t>(1, (kBlockBytes - QFMTG_WIDEROOM) / bound));
     rowsPerBlock_ = std::min(rowsPerBlock_, records);
     blocks_ = (records - 1) / rowsPerBlock_ + 1;
     slotBytes_ = static_cast<size_t>(rowsPerBlock_) * bound + QFMTG_WIDEROOM;
+    // Where the rows take more than one block, every slot is a whole huge
+    // page; a short log keeps to what it needs.
+    if (blocks_ > 1) slotBytes_ = std::max(slotBytes_, kBlockBytes);
   }
 
   // 0, or why the rows could not all be written: EIO when a column's mapped
@@ -89,8 +95,8 @@ class RowWriter {
   int Run() {
     int wanted = static_cast<int>(std::min<long>(kSlots, blocks_));
     for (slotCount_ = 0; slotCount_ < wanted; ++slotCount_) {
-      // Not zeroed: pages the text never reaches stay unused.
-      slots_[slotCount_].text.reset(new (std::nothrow) char[slotBytes_]);
+      // Not zeroed: on small pages, pages the text never reaches stay unused.
+      slots_[slotCount_].text.reset(static_cast<char*>(platform::AllocateLarge(slotBytes_)));
       if (!slots_[slotCount_].text) break;
     }
     if (slotCount_ == 0) return ENOMEM;
@@ -104,8 +110,11 @@ class RowWriter {
   }
 
  private:
+  struct FreeText {
+    void operator()(char* p) const { std::free(p); }
+  };
   struct Slot {
-    std::unique_ptr<char[]> text;
+    std::unique_ptr<char[], FreeText> text;
     size_t used = 0;
     bool ready = false;
   };
