@@ -14,6 +14,16 @@ Options:
                        "timeout" (default 900)
     --skip KEY:SIZE    do not run tool KEY on SIZE (keys: tracepack, numpy,
                        pandas, pandas-default, octave-pack, traceunpack, scipy, octave-unpack)
+    --thp on,off       transparent huge pages as the system has them (on), and/or
+                       disabled for the tool (off: prctl PR_SET_THP_DISABLE by
+                       the launcher thp_launch, which its children inherit)
+    --target fresh,existing
+                       the output removed before each run (fresh), and/or the
+                       previous run's output left in place (existing)
+
+Every tool runs in every combination of --thp and --target (default: all
+four), the combinations taking turns run by run; each combination's ratio is
+against the fastest exact peer in that same combination.
 
 Every peer's output of its warm-up run is compared with ours (compare.py)
 before it is timed; a peer whose output differs is reported and not timed.
@@ -30,6 +40,7 @@ import hashlib
 import json
 import os
 import platform
+import shutil
 import signal
 import socket
 import statistics
@@ -43,6 +54,7 @@ REPO = os.path.dirname(HERE)
 PY = "/usr/bin/python3"
 SIZES = {"S": (20, 100_000), "M": (50, 400_000), "L": (100, 1_000_000)}
 MIB = 1 << 20
+GOALS = (12, 15)  # the ratios the table tells the distance to
 
 
 def uptime_load():
@@ -62,6 +74,45 @@ def machine_line():
     return "%s, %d cores (%s), %.0f GiB, %s" % (
         socket.gethostname(), os.cpu_count(), model, mem_kb / (1 << 20),
         platform.platform())
+
+
+def read_first(path):
+    try:
+        with open(path) as f:
+            return f.readline().strip()
+    except OSError:
+        return "?"
+
+
+def system_lines():
+    """What tells this machine's figures apart from another's: the CPU, the
+    kernel and its transparent-huge-page settings."""
+    model = "?"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    thp = "/sys/kernel/mm/transparent_hugepage/"
+    return ["cpu: %s, %d cores" % (model, os.cpu_count()),
+            "kernel: %s" % platform.release(),
+            "transparent huge pages: enabled %s; defrag %s"
+            % (read_first(thp + "enabled"), read_first(thp + "defrag"))]
+
+
+def thp_launcher(build, scratch):
+    """The launcher of --thp, built beside the programs by run.sh, else here;
+    checked to disable huge pages for what it starts."""
+    path = os.path.join(build, "thp_launch")
+    if not os.access(path, os.X_OK):
+        path = os.path.join(scratch, "thp_launch")
+        subprocess.run(["cc", "-O2", "-o", path, os.path.join(HERE, "thp_launch.c")], check=True)
+    status = subprocess.run([path, "off", "cat", "/proc/self/status"],
+                            capture_output=True, text=True).stdout
+    seen = [l for l in status.splitlines() if l.startswith("THP_enabled:")]
+    if seen and seen[0].split()[1] != "0":
+        sys.exit("bench.py: %s off leaves huge pages enabled (%s)" % (path, seen[0]))
+    return path, (" ".join(seen[0].split()) if seen else "THP_enabled not shown by this kernel")
 
 
 def git_head():
@@ -145,51 +196,68 @@ def median(xs):
     return statistics.median(xs) if xs else float("nan")
 
 
-def measure(row, cmd, cwd, out_path, runs, args, check=None, stdout_path=None):
-    # row["kind"] == "inexact": a peer timed even when its output differs from
-    # ours, shown for information and never counted as the fastest peer.
-    """Warm-up run, optional check of its output, then the timed runs."""
+def measure(rows, cmd, cwd, out_path, runs, args, check=None, stdout_path=None):
+    # rows: one per mode (thp, target), all of one tool. kind "inexact": a
+    # peer timed even when its output differs from ours, shown for
+    # information and never counted as the fastest peer.
+    """Warm-up run (huge pages on, fresh target), optional check of its
+    output, then the timed runs, the modes taking turns: round i runs every
+    mode once, starting one mode further on than round i - 1. A fresh mode
+    removes the output before its run; an existing one finds the output of
+    the run before it (the same tool's) in place."""
+    def status(text):
+        for row in rows:
+            row["status"] = text
+
+    def launch(row):
+        return [args.launcher, row["thp"]] + cmd
+
     if out_path and os.path.exists(out_path):
         os.remove(out_path)
-    warm = run_once(cmd, cwd, args.timeout, stdout_path)
+    warm = run_once(launch({"thp": "on"}), cwd, args.timeout, stdout_path)
     if warm.timed_out:
-        row["status"] = "timeout (> %d s)" % args.timeout
-        return row
+        status("timeout (> %d s)" % args.timeout)
+        return rows
     if warm.rc != 0:
-        row["status"] = "exit status %d" % warm.rc
-        return row
+        status("exit status %d" % warm.rc)
+        return rows
     if check:
         err = check()
-        if err and row["kind"] == "inexact":
-            row["status"] = "differs, not counted as a peer: " + err
+        if err and rows[0]["kind"] == "inexact":
+            status("differs, not counted as a peer: " + err)
         elif err:
-            row["status"] = "OUTPUT DIFFERS, not timed: " + err
-            print("    %s: output differs from ours: %s" % (row["tool"], err), flush=True)
-            return row
+            status("OUTPUT DIFFERS, not timed: " + err)
+            print("    %s: output differs from ours: %s" % (rows[0]["tool"], err), flush=True)
+            return rows
         else:
-            row["status"] = "checked equal"
+            status("checked equal")
     n = runs
     if warm.wall > args.slow and runs > 1:
         n = 1
-        row["note"] = "slow: 1 timed run (warm-up took %.0f s)" % warm.wall
-    times = []
-    for _ in range(n):
-        if out_path and os.path.exists(out_path):
-            os.remove(out_path)
-        r = run_once(cmd, cwd, args.timeout, stdout_path)
-        if r.timed_out:
-            row["status"] = "timeout (> %d s)" % args.timeout
-            return row
-        times.append(r)
-    row["runs"] = n
-    row["walls"] = [round(r.wall, 4) for r in times]
-    row["wall"] = median([r.wall for r in times])
-    row["cpu"] = median([r.user + r.sys for r in times])
-    row["user"] = median([r.user for r in times])
-    row["sys"] = median([r.sys for r in times])
-    row["rss_mib"] = max(r.rss_kib for r in times + [warm]) / 1024
-    row["mbps"] = row["log_bytes"] / 1e6 / row["wall"]
-    return row
+        for row in rows:
+            row["note"] = "slow: 1 timed run (warm-up took %.0f s)" % warm.wall
+    times = [[] for _ in rows]
+    for i in range(n):
+        for k in range(len(rows)):
+            m = (i + k) % len(rows)
+            row = rows[m]
+            if out_path and row["target"] == "fresh" and os.path.exists(out_path):
+                os.remove(out_path)
+            r = run_once(launch(row), cwd, args.timeout, stdout_path)
+            if r.timed_out:
+                status("timeout (> %d s)" % args.timeout)
+                return rows
+            times[m].append(r)
+    for row, ts in zip(rows, times):
+        row["runs"] = n
+        row["walls"] = [round(r.wall, 4) for r in ts]
+        row["wall"] = median([r.wall for r in ts])
+        row["cpu"] = median([r.user + r.sys for r in ts])
+        row["user"] = median([r.user for r in ts])
+        row["sys"] = median([r.sys for r in ts])
+        row["rss_mib"] = max(r.rss_kib for r in ts + ([warm] if row["thp"] == "on" else [])) / 1024
+        row["mbps"] = row["log_bytes"] / 1e6 / row["wall"]
+    return rows
 
 
 def bench_size(size, args, build, scratch):
@@ -207,32 +275,42 @@ def bench_size(size, args, build, scratch):
 
     d = lambda name: os.path.join(scratch, "%s.%s" % (size, name))
     ours_mat, ours_log = d("tracepack.mat"), d("traceunpack.log")
+    # tracepack's output, kept aside: the peers' MAT-files are checked against
+    # it and the other direction reads it, while the timed runs remove and
+    # rewrite ours_mat.
+    ref_mat = d("reference.mat")
+    if os.path.exists(ref_mat):
+        os.remove(ref_mat)
     peers = os.path.join(HERE, "peers")
     octave = ["octave-cli", "-q", "--norc", "--no-history"]
     rows = []
 
-    def base(direction, key, tool, kind):
+    def base(direction, key, tool, kind, thp="on", target="fresh"):
         return {"size": size, "direction": direction, "key": key, "tool": tool,
                 "kind": kind, "log_bytes": log_bytes, "runs": 0, "status": "",
                 "note": "", "fields": fields, "samples": samples,
+                "thp": thp, "target": target,
                 "limit_mib": limit_mib if kind == "ours" else None}
 
     def go(direction, key, tool, kind, cmd, out, check=None, stdout_path=None):
-        row = base(direction, key, tool, kind)
+        group = [base(direction, key, tool, kind, thp, target) for thp, target in args.modes]
         if "%s:%s" % (key, size) in args.skip:
-            row["status"] = "skipped (--skip %s:%s)" % (key, size)
+            for row in group:
+                row["status"] = "skipped (--skip %s:%s)" % (key, size)
             print("    %-42s skipped" % tool, flush=True)
-            rows.append(row)
-            return row
-        measure(row, cmd, scratch, out, runs, args, check, stdout_path)
-        if "wall" in row:
-            print("    %-42s %8.3f s wall %8.3f s cpu %8.1f MB/s %8.1f MiB  %s %s"
-                  % (tool, row["wall"], row["cpu"], row["mbps"], row["rss_mib"],
-                     row["status"], row["note"]), flush=True)
-        else:
-            print("    %-42s %s" % (tool, row["status"]), flush=True)
-        rows.append(row)
-        return row
+            rows.extend(group)
+            return group
+        measure(group, cmd, scratch, out, runs, args, check, stdout_path)
+        for row in group:
+            label = "%s [thp %s, %s]" % (tool, row["thp"], row["target"])
+            if "wall" in row:
+                print("    %-58s %8.3f s wall %8.3f s cpu %8.1f MB/s %8.1f MiB  %s %s"
+                      % (label, row["wall"], row["cpu"], row["mbps"], row["rss_mib"],
+                         row["status"], row["note"]), flush=True)
+            else:
+                print("    %-58s %s" % (label, row["status"]), flush=True)
+        rows.extend(group)
+        return group
 
     # ---- log -> MAT
     print("  log -> MAT (load %s)" % uptime_load(), flush=True)
@@ -240,7 +318,8 @@ def bench_size(size, args, build, scratch):
     go("log->MAT", "tracepack", "tracepack", "ours",
            [os.path.join(build, "tracepack"), log, ours_mat], ours_mat)
     if os.path.exists(ours_mat):
-        mat_check = lambda out: (lambda: compare("mat", ours_mat, out))
+        shutil.copyfile(ours_mat, ref_mat)
+        mat_check = lambda out: (lambda: compare("mat", ref_mat, out))
     else:
         mat_check = lambda out: (lambda: "no tracepack output to compare with")
     go("log->MAT", "numpy", "numpy.loadtxt + savemat", "peer",
@@ -258,11 +337,11 @@ def bench_size(size, args, build, scratch):
 
     # ---- MAT -> log
     print("  MAT -> log (load %s)" % uptime_load(), flush=True)
-    if not os.path.exists(ours_mat):
+    if not os.path.exists(ref_mat):
         print("    no MAT-file from tracepack: MAT -> log skipped", flush=True)
         return rows
-    mat_bytes = os.path.getsize(ours_mat)
-    go("MAT->log", "cat-mat", "floor: cat MAT > /dev/null", "floor", ["cat", ours_mat], None)
+    mat_bytes = os.path.getsize(ref_mat)
+    go("MAT->log", "cat-mat", "floor: cat MAT > /dev/null", "floor", ["cat", ref_mat], None)
     go("MAT->log", "cp-log", "floor: cp log (write)", "floor",
        ["cp", log, d("copy.log")], d("copy.log"))
     if os.path.exists(d("copy.log")):
@@ -271,7 +350,7 @@ def bench_size(size, args, build, scratch):
     if os.path.exists(unpack):
         # traceunpack's output must give back the generated log's values, byte for byte
         go("MAT->log", "traceunpack", "traceunpack", "ours",
-           [unpack, ours_mat, ours_log], ours_log, lambda: compare("log", log, ours_log))
+           [unpack, ref_mat, ours_log], ours_log, lambda: compare("log", log, ours_log))
     else:
         row = base("MAT->log", "traceunpack", "traceunpack", "ours")
         row["status"] = "not built"
@@ -280,48 +359,64 @@ def bench_size(size, args, build, scratch):
     ref_log = ours_log if os.path.exists(ours_log) else log
     log_check = lambda out: (lambda: compare("log", ref_log, out))
     go("MAT->log", "scipy", "scipy loadmat + numpy.savetxt", "peer",
-       [PY, os.path.join(peers, "scipy_unpack.py"), ours_mat, d("scipy.log")], d("scipy.log"),
+       [PY, os.path.join(peers, "scipy_unpack.py"), ref_mat, d("scipy.log")], d("scipy.log"),
        log_check(d("scipy.log")))
     go("MAT->log", "octave-unpack", "octave load + fprintf", "peer",
-       octave + [os.path.join(peers, "octave_unpack.m"), ours_mat, d("octave.log")],
+       octave + [os.path.join(peers, "octave_unpack.m"), ref_mat, d("octave.log")],
        d("octave.log"), log_check(d("octave.log")))
     for row in rows:
         row["mat_bytes"] = mat_bytes
-    for name in ("numpy.mat", "pandas.mat", "octave.mat", "scipy.log", "octave.log"):
+    for name in ("numpy.mat", "pandas.mat", "octave.mat", "scipy.log", "octave.log", "reference.mat"):
         if os.path.exists(d(name)):
             os.remove(d(name))
     print("  done (load %s)" % uptime_load(), flush=True)
     return rows
 
 
-def judge(rows):
-    """Ratios of ours to the fastest peer, and the targets."""
+def to_goal(r, goal):
+    """How far ours is from goal times the fastest peer's speed: the wall
+    time it has to lose, or "met"."""
+    if "ratio_wall" not in r:
+        return ""
+    if r["ratio_wall"] >= goal:
+        return "met"
+    lose = r["wall"] - r["peer_wall"] / goal
+    return "-%.0f ms (-%.0f%%)" % (lose * 1000, 100 * lose / r["wall"])
+
+
+def judge(rows, modes):
+    """Ratios of ours to the fastest peer of the same mode, and the targets."""
     for direction in ("log->MAT", "MAT->log"):
         for size in SIZES:
-            group = [r for r in rows if r["size"] == size and r["direction"] == direction]
-            peers = [r for r in group if r["kind"] == "peer" and "wall" in r]
-            for r in group:
-                if r["kind"] != "ours" or "wall" not in r:
-                    continue
-                if peers:
-                    fw = min(peers, key=lambda p: p["wall"])
-                    fc = min(peers, key=lambda p: p["cpu"])
-                    r["fastest_peer"] = fw["tool"]
-                    r["status"] = "; ".join(x for x in (r["status"], "fastest peer: %s" % fw["tool"]) if x)
-                    r["ratio_wall"] = fw["wall"] / r["wall"]
-                    r["ratio_cpu"] = fc["cpu"] / r["cpu"] if r["cpu"] > 0 else float("inf")
-                    inexact = [p for p in group if p["kind"] == "inexact" and "wall" in p]
-                    if inexact:
-                        x = min(inexact, key=lambda p: p["wall"])
-                        if x["wall"] < fw["wall"]:
-                            r["note"] = ("%s (inexact, faster than every exact peer): "
-                                         "%.1fx wall, %.1fx cpu" % (x["tool"], x["wall"] / r["wall"],
-                                                                    x["cpu"] / r["cpu"]))
-                    if size in ("M", "L"):
-                        r["speed_target"] = "PASS" if r["ratio_wall"] >= 10 else "FAIL"
-                    else:
-                        r["speed_target"] = "(M, L only)"
-                r["mem_target"] = "PASS" if r["rss_mib"] <= r["limit_mib"] else "FAIL"
+            for thp, target in modes:
+                group = [r for r in rows if r["size"] == size and r["direction"] == direction
+                         and r["thp"] == thp and r["target"] == target]
+                peers = [r for r in group if r["kind"] == "peer" and "wall" in r]
+                for r in group:
+                    if r["kind"] != "ours" or "wall" not in r:
+                        continue
+                    if peers:
+                        fw = min(peers, key=lambda p: p["wall"])
+                        fc = min(peers, key=lambda p: p["cpu"])
+                        r["fastest_peer"] = fw["tool"]
+                        r["peer_wall"] = fw["wall"]
+                        r["status"] = "; ".join(x for x in (r["status"], "fastest peer: %s" % fw["tool"]) if x)
+                        r["ratio_wall"] = fw["wall"] / r["wall"]
+                        r["ratio_cpu"] = fc["cpu"] / r["cpu"] if r["cpu"] > 0 else float("inf")
+                        inexact = [p for p in group if p["kind"] == "inexact" and "wall" in p]
+                        if inexact:
+                            x = min(inexact, key=lambda p: p["wall"])
+                            if x["wall"] < fw["wall"]:
+                                r["note"] = ("%s (inexact, faster than every exact peer): "
+                                             "%.1fx wall, %.1fx cpu" % (x["tool"], x["wall"] / r["wall"],
+                                                                        x["cpu"] / r["cpu"]))
+                        if size in ("M", "L"):
+                            r["speed_target"] = "PASS" if r["ratio_wall"] >= 10 else "FAIL"
+                        else:
+                            r["speed_target"] = "(M, L only)"
+                        for goal in GOALS:
+                            r["to_%dx" % goal] = to_goal(r, goal)
+                    r["mem_target"] = "PASS" if r["rss_mib"] <= r["limit_mib"] else "FAIL"
 
 
 def fmt(v, pattern):
@@ -329,18 +424,36 @@ def fmt(v, pattern):
 
 
 def table(rows):
-    head = ["size", "direction", "tool", "runs", "median wall s", "median cpu s",
-            "MB/s", "peak RSS MiB", "ours vs fastest peer (wall)", "(cpu)",
-            "10x target", "RSS limit MiB", "memory target", "check / note"]
+    head = ["size", "direction", "tool", "thp", "target", "runs", "median wall s",
+            "median cpu s", "MB/s", "peak RSS MiB", "ours vs fastest peer (wall)", "(cpu)",
+            "10x target"] + ["to %dx" % g for g in GOALS] + [
+            "RSS limit MiB", "memory target", "check / note"]
     out = []
     for r in rows:
-        out.append([r["size"], r["direction"], r["tool"], str(r.get("runs", "")),
+        out.append([r["size"], r["direction"], r["tool"], r["thp"], r["target"],
+                    str(r.get("runs", "")),
                     fmt(r.get("wall"), "%.3f"), fmt(r.get("cpu"), "%.3f"),
                     fmt(r.get("mbps"), "%.1f"), fmt(r.get("rss_mib"), "%.0f"),
                     fmt(r.get("ratio_wall"), "%.1fx"), fmt(r.get("ratio_cpu"), "%.1fx"),
-                    r.get("speed_target", ""),
+                    r.get("speed_target", "")] + [r.get("to_%dx" % g, "") for g in GOALS] + [
                     fmt(r.get("limit_mib"), "%.0f"), r.get("mem_target", ""),
                     "; ".join(x for x in (r["status"], r["note"]) if x)])
+    return head, out
+
+
+def summary(rows):
+    """Ours against the fastest exact peer, one line per size, direction and mode."""
+    head = ["size", "direction", "thp", "target", "ours wall s (cpu s)", "fastest exact peer, wall s",
+            "ratio wall (cpu)"] + ["to %dx" % g for g in GOALS]
+    out = []
+    for r in rows:
+        if r["kind"] != "ours" or "wall" not in r:
+            continue
+        peer = ("%s %.3f" % (r["fastest_peer"], r["peer_wall"])) if "peer_wall" in r else "none timed"
+        out.append([r["size"], r["direction"], r["thp"], r["target"],
+                    "%s %.3f (%.3f)" % (r["tool"], r["wall"], r["cpu"]), peer,
+                    ("%.1fx (%.1fx)" % (r["ratio_wall"], r["ratio_cpu"])) if "ratio_wall" in r else ""]
+                   + [r.get("to_%dx" % g, "") for g in GOALS])
     return head, out
 
 
@@ -361,7 +474,15 @@ def main(argv):
     ap.add_argument("--slow", type=float, default=60)
     ap.add_argument("--timeout", type=float, default=900)
     ap.add_argument("--skip", action="append", default=[])
+    ap.add_argument("--thp", default="on,off")
+    ap.add_argument("--target", default="fresh,existing")
     args = ap.parse_args(argv[1:])
+    thps, targets = args.thp.split(","), args.target.split(",")
+    if not thps or any(t not in ("on", "off") for t in thps):
+        ap.error("--thp takes on, off or on,off")
+    if not targets or any(t not in ("fresh", "existing") for t in targets):
+        ap.error("--target takes fresh, existing or fresh,existing")
+    args.modes = [(t, g) for t in thps for g in targets]
     args.runs = {k: int(v) for k, v in (kv.split("=") for kv in args.runs.split(","))}
     sizes = []
     for s in args.sizes:
@@ -374,10 +495,15 @@ def main(argv):
         ap.error("the scratch directory must be outside the repository")
     os.makedirs(scratch, exist_ok=True)
     build = os.path.abspath(args.build)
+    args.launcher, thp_check = thp_launcher(build, scratch)
 
     started = datetime.datetime.now()
     print("trace benchmark, %s" % started.strftime("%Y-%m-%d %H:%M"))
+    for line in system_lines():
+        print(line)
     print("machine: %s" % machine_line())
+    print("modes: thp %s x target %s (thp off: %s, under %s off)"
+          % (args.thp, args.target, thp_check, args.launcher))
     print("tree: %s" % git_head())
     print("scratch: %s; runs %s (+1 checked warm-up each); load at start %s"
           % (scratch, args.runs, uptime_load()), flush=True)
@@ -386,15 +512,18 @@ def main(argv):
     for s in sizes:
         rows += bench_size(s, args, build, scratch)
         loads.append("after %s %s" % (s, uptime_load()))
-    judge(rows)
+    judge(rows, args.modes)
     head, body = table(rows)
     md = markdown(head, body)
-    info = ("trace benchmark %s; machine %s; tree %s; load (1/5/15 min) %s\n"
-            % (started.strftime("%Y-%m-%d %H:%M"), machine_line(), git_head(), ", ".join(loads)))
+    sm = markdown(*summary(rows))
+    info = ("trace benchmark %s; %s; machine %s; tree %s; load (1/5/15 min) %s\n"
+            % (started.strftime("%Y-%m-%d %H:%M"), "; ".join(system_lines()), machine_line(),
+               git_head(), ", ".join(loads)))
     print("\n" + info)
     print(md)
+    print(sm)
     with open(os.path.join(scratch, "results.md"), "w") as f:
-        f.write(info + "\n" + md)
+        f.write(info + "\n" + md + "\n" + sm)
     with open(os.path.join(scratch, "results.csv"), "w", newline="") as f:
         w = csv.writer(f)
         w.writerow(head)
