@@ -55,7 +55,9 @@ std::vector<Var> readAll(const std::string& path, std::string* warnings, bool* o
   }
   *warnings = testing::internal::GetCapturedStderr();
   // The reader says it ended at damage exactly when it reported damage.
-  if (f) EXPECT_EQ(damaged, warnings->find("damaged") != std::string::npos) << *warnings;
+  if (f) {
+    EXPECT_EQ(damaged, warnings->find("damaged") != std::string::npos) << *warnings;
+  }
   return vars;
 }
 

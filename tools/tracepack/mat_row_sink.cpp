@@ -87,7 +87,7 @@ class MatRowSink::BlockWriter : public RowSink::Writer {
 
 std::unique_ptr<MatRowSink> MatRowSink::Open(const char* matFileName, const LogFile& table) {
   int records = table.recordCount;
-  if (records <= 0 || matNeedsV73(static_cast<size_t>(records))) return nullptr;
+  if (records <= 0) return nullptr;
   const char* fieldNames[LogFile::kMaxFields];
   for (int i = 0; i < table.fieldCount; ++i) fieldNames[i] = table.names[i].CStr();
   std::unique_ptr<MatRowSink> sink(new (std::nothrow) MatRowSink(table.fieldCount));

@@ -16,25 +16,23 @@
 
 #include "io/qdlmfile.h"
 #include "logtable/logfile.h"
+#include "mat/mat.h"
 #include "msg/qlog.h"
 #include "msg/qprogress.h"
 #include "tracepack/export_mat.h"
 #include "tracepack/import_log.h"
 #include "tracepack/mat_row_sink.h"
-#include "tracepack/mat_v73_row_sink.h"
 #include "tracepack/value_pass.h"
 
 namespace {
 
-// Steps 2 and 3 straight into the MAT-file, through a sink of type Sink.
-// Null, with nothing left behind, where the file cannot be laid out or a
-// read or write fails: the table then takes the rows, and reports a read
-// that fails again.
-template <class Sink>
-std::unique_ptr<Sink> readIntoMat(const QDLMFile& reader, uint32_t records, const LogFile& table,
-                                  const char* matFileName) {
+// Steps 2 and 3 straight into the MAT-file. Null, with nothing left behind,
+// where the file cannot be laid out or a read or write fails: the table then
+// takes the rows, and reports a read that fails again.
+std::unique_ptr<MatRowSink> readIntoMat(const QDLMFile& reader, uint32_t records,
+                                        const LogFile& table, const char* matFileName) {
   if (records > INT_MAX) return nullptr;
-  std::unique_ptr<Sink> sink = Sink::Open(matFileName, table);
+  std::unique_ptr<MatRowSink> sink = MatRowSink::Open(matFileName, table);
   if (!sink) return nullptr;
   int error = ReadValues(reader, table.recordCount, table.fieldCount, *sink);
   if (!error) error = reader.ReadError();
@@ -50,7 +48,6 @@ std::unique_ptr<Sink> readIntoMat(const QDLMFile& reader, uint32_t records, cons
 void PackLog(const char* logFileName, const char* matFileName) {
   LogFile table;
   std::unique_ptr<MatRowSink> written;
-  std::unique_ptr<MatV73RowSink> written73;
   {
     // The log stays open (and mapped) for steps 1 to 3 only.
     QDLMFile reader(logFileName);
@@ -59,17 +56,13 @@ void PackLog(const char* logFileName, const char* matFileName) {
     // far it has come through the file.
     std::optional<QProgress> progress;
     StartReadProgress(reader, progress);
-    // Each sink refuses at once the fields the other one takes.
-    written = readIntoMat<MatRowSink>(reader, records, table, matFileName);
-    if (!written) written73 = readIntoMat<MatV73RowSink>(reader, records, table, matFileName);
-    if (!written && !written73) ReadIntoColumns(reader, records, logFileName, table, progress);
+    written = readIntoMat(reader, records, table, matFileName);
+    if (!written) ReadIntoColumns(reader, records, logFileName, table, progress);
   }
 
   QPrintf("Export material file.\n");
-  if (written73) {
-    InformMatV73(matFileName, table.recordCount);
-    if (!written73->Commit()) WarnMatNotCompleted(matFileName, errno);
-  } else if (written) {
+  if (written) {
+    if (matNeedsV73(static_cast<size_t>(table.recordCount))) InformMatV73(matFileName, table.recordCount);
     if (!written->Commit()) WarnMatNotCompleted(matFileName, errno);
   } else {
     table.ExportMat(matFileName);
