@@ -245,6 +245,7 @@ struct Scenario {
 const Scenario kScenarios[] = {
     {"normal run", "time speed gear\n0 10.5 1\n0.1 11 1\n0.2 11.5 2\n"},
     {"missing input", ""},
+    {"names MATLAB cannot load", "time 1abc time\n0 1 2\n"},
 };
 
 }  // namespace

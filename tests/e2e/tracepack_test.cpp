@@ -151,6 +151,42 @@ TEST(Tracepack, NamelessFieldsAreLeftOutAndAByteOrderMarkIsSkipped) {
   }
 }
 
+TEST(Tracepack, NamesMatlabCannotLoadAreWarnedOfAndWrittenAsTheyAre) {
+  e2e::TempDir dir;
+  const std::string longest(63, 'n'), tooLong = "x" + std::string(63, '1');
+  e2e::WriteFile(dir / "in.log", "time 1abc a-b _x " + longest + " " + tooLong +
+                                     " time a-b t_2 T_2 t_2\n1 2 3 4 5 6 7 8 9 10 11\n");
+  e2e::Result r = e2e::Run(dir.path(), TRACEPACK_BIN, {"in.log", "out.mat"});
+  EXPECT_EQ(r.status, 0);
+  const std::string unloadable =
+      "', which MATLAB cannot load (a name is a letter, then letters, digits and underscores, "
+      "at most 63 characters)";
+  const std::string warnings =
+      "LogFile:ImportLog(); field 1 is named '1abc" + unloadable + "\n" +
+      "LogFile:ImportLog(); field 2 is named 'a-b" + unloadable + "\n" +
+      "LogFile:ImportLog(); field 3 is named '_x" + unloadable + "\n" +
+      "LogFile:ImportLog(); field 5 is named '" + tooLong + unloadable + "\n" +
+      "LogFile:ImportLog(); field 6 is named 'time' like field 0: the later one replaces the "
+      "earlier one in MATLAB\n"
+      "LogFile:ImportLog(); field 7 is named 'a-b" + unloadable + "\n" +
+      "LogFile:ImportLog(); field 10 is named 't_2' like field 8: the later one replaces the "
+      "earlier one in MATLAB\n";
+  size_t after = r.err.find("Field 10: t_2\n");
+  ASSERT_NE(after, std::string::npos) << r.err;
+  EXPECT_EQ(r.err.substr(after + 14), warnings + "Reading log file...\nExport material file.\n");
+  // The same warnings, in order, in QLOG.txt.
+  std::string logged;
+  for (const std::string& e : e2e::QlogEntries(dir.path()))
+    if (e.find("(WARN ): ") != std::string::npos) logged += e.substr(e.find("] ") + 2) + "\n";
+  EXPECT_EQ(logged, warnings);
+  // Every field is written under its own name, in order.
+  ASSERT_EQ(e2e::Run(dir.path(), TRACEUNPACK_BIN, {"out.mat", "back.log"}).status, 0);
+  std::string back = e2e::ReadFile(dir / "back.log");
+  EXPECT_NE(back.find("\ntime 1abc a-b _x " + longest + " " + tooLong + " time a-b t_2 T_2 t_2\n"),
+            std::string::npos)
+      << back;
+}
+
 TEST(Tracepack, MissingLogLeavesAnExistingMatFileAlone) {
   e2e::TempDir dir;
   e2e::WriteFile(dir / "run.mat", "precious");

@@ -11,6 +11,7 @@
 
 #include "msg/qlog.h"
 #include "platform/memory.h"
+#include "tracepack/name_check.h"
 #include "tracepack/value_pass.h"
 
 namespace {
@@ -70,6 +71,7 @@ uint32_t ReadLogHeader(QDLMFile& reader, LogFile& table) {
     table.names[i].Assign(buffer);
     QPrintf("Field %d: %s\n", i, table.names[i].CStr());
   }
+  WarnUnloadableNames(table);
   QPrintf("Reading log file...\n");
   return records;
 }

@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
   // does that work and ends here.
   platform::RunChildIfStarted();
   QRemoteLogInstall();
-  std::printf("Tracepack 1.0\n");
+  std::printf("Tracepack %s\n", TRACE_VERSION);
   if (argc < 3) {
     std::printf("Usage: tracepack <logfile> <matfile>\n");
     std::printf("Converts Vantor log files to a single Matlab (v5+) file.\n");

@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
   // does that work and ends here.
   platform::RunChildIfStarted();
   QRemoteLogInstall();
-  std::printf("Traceunpack 1.0\n");
+  std::printf("Traceunpack %s\n", TRACE_VERSION);
   if (argc < 3) {
     std::printf("Usage: traceunpack <matfile> <logfile>\n");
     std::printf("Converts Matlab (v5+) files to Vantor log (ASCII) files.\n");
