@@ -41,8 +41,9 @@ recommends=$(dpkg-deb --field "$deb" Recommends)
 echo "$depends" | grep -q "zlib1g" || fail "Depends lacks zlib1g: $depends"
 echo "$depends" | grep -q "hdf5" && fail "HDF5 is a dependency, not a recommendation: $depends"
 echo "$recommends" | grep -q "libhdf5" || fail "Recommends lacks HDF5: $recommends"
+dpkg-deb --contents "$deb" >"$scratch/contents"
 for f in $installed; do
-  dpkg-deb --contents "$deb" | grep -q " \./usr/$f\$" || fail "the package lacks /usr/$f"
+  grep -q " \./usr/$f\$" "$scratch/contents" || fail "the package lacks /usr/$f"
 done
 dpkg-deb -x "$deb" "$scratch/root"
 mkdir "$scratch/run"
@@ -72,5 +73,5 @@ cat "$scratch/tree"
 echo "package: $(basename "$deb") ($(du -k "$deb" | cut -f1) KiB)"
 echo "  Depends: $depends"
 echo "  Recommends: $recommends"
-dpkg-deb --contents "$deb" | awk '$NF !~ /\/$/ {print "  " $NF}'
+awk '$NF !~ /\/$/ {print "  " $NF}' "$scratch/contents"
 [ -z "$zip" ] || echo "windows zip: $(basename "$zip")"
