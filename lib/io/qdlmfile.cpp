@@ -103,7 +103,7 @@ uint32_t QDLMFile::NoofRecs() {
   if (count > UINT32_MAX) count = UINT32_MAX;
   Rewind();
   recordCount_ = static_cast<uint32_t>(count);
-  QPrintf("QCSV: NoofRecs()=%d\n", static_cast<int>(recordCount_));
+  QPrintf("QCSV: NoofRecs()=%u\n", recordCount_);
   return recordCount_;
 }
 

@@ -40,7 +40,7 @@ class QDLMFile {
   QDLMFile& operator=(const QDLMFile&) = delete;
 
   // Data lines after the field-name line; counted once, a non-zero count
-  // remembered. Each count that is made reports "QCSV: NoofRecs()=%d\n".
+  // remembered. Each count that is made reports "QCSV: NoofRecs()=%u\n".
   uint32_t NoofRecs();
   // Fields of the next data line (space runs + 1), 1 when there is none;
   // rewinds afterwards.

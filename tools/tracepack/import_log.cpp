@@ -48,7 +48,7 @@ class ColumnSink : public RowSink {
 uint32_t ReadLogHeader(QDLMFile& reader, LogFile& table) {
   table.imported = reader.IsOpen();
   uint32_t records = reader.NoofRecs();
-  QPrintf("%d records.\n", static_cast<int>(records));
+  QPrintf("%u records.\n", records);
   table.recordCount = records > INT_MAX ? INT_MAX : static_cast<int>(records);
 
   int fields = reader.NoofFields();
