@@ -67,6 +67,7 @@ class QSafeFile {
   std::atomic<int> error_{0};
   bool inPlace_ = false;
   bool replacing_ = false;  // the target existed at Open
+  uint64_t oldSize_ = 0;    // the size of the target swapped out
   std::string target_;
   std::string temp_;
   int signalId_ = -1;  // temp_'s registration for removal by a signal

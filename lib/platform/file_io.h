@@ -78,6 +78,11 @@ bool Rename(const char* from, const char* to);
 // 3.15, file systems without it); then nothing has changed.
 bool Exchange(const char* a, const char* b);
 bool Remove(const char* path);
+// Removes a file's name as Remove does, and leaves the freeing of what the
+// file held (its cached pages and its blocks, some 10 ms per 100 MB) to a
+// short-lived process of its own, which may outlast the caller. Removes in
+// place where no such process can be had (Windows, a failed fork).
+bool RemoveFreeingLater(const char* path);
 // Waits until the file's data and size are on the disk itself, so that a
 // power loss after a rename finds the whole file under its new name.
 bool SyncFile(int fd);

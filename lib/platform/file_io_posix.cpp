@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -134,6 +135,48 @@ bool Exchange(const char* a, const char* b) {
 }
 
 bool Remove(const char* path) { return std::remove(path) == 0; }
+
+// The kernel frees a removed file when the last descriptor of it closes, in
+// the process that closes it. So the name goes here, and the last descriptor
+// is closed by a grandchild: its parent ends at once and is waited for, so
+// no child is left over; the grandchild holds the file until this process
+// has closed its own descriptor, and ends (which frees the file) on its own
+// time. A fork copies only this process's page tables, a fraction of a
+// millisecond beside freeing a large file.
+bool RemoveFreeingLater(const char* path) {
+  int fd = RetryInterrupted([&] { return ::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); });
+  if (fd < 0) return Remove(path);
+  if (::unlink(path) != 0) {
+    int error = errno;
+    ::close(fd);
+    errno = error;
+    return false;
+  }
+  int gate[2];
+  if (::pipe2(gate, O_CLOEXEC) != 0) {
+    ::close(fd);
+    return true;
+  }
+  pid_t child = ::fork();
+  if (child == 0) {
+    // Only calls that are safe after a fork of a process with threads.
+    if (::fork() != 0) ::_exit(0);
+    // Nothing else of this process is held that someone may wait on: a
+    // caller reading the output to its end is not kept waiting.
+    for (int k = 0; k < 3; ++k)
+      if (k != fd && k != gate[0]) ::close(k);
+    ::close(gate[1]);
+    char byte;
+    while (::read(gate[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    ::_exit(0);
+  }
+  ::close(gate[0]);
+  ::close(fd);
+  ::close(gate[1]);  // the grandchild may end now
+  if (child > 0) RetryInterrupted([&] { return static_cast<int>(::waitpid(child, nullptr, 0)); });
+  return true;
+}
 
 bool SyncFile(int fd) { return RetryInterrupted([&] { return ::fsync(fd); }) == 0; }
 

@@ -489,6 +489,10 @@ bool Remove(const char* path) {
   return false;
 }
 
+// Windows frees a deleted file within the call that deletes it, or when its
+// last handle closes; there is no cheaper way to hand that on.
+bool RemoveFreeingLater(const char* path) { return Remove(path); }
+
 bool AllocateSpace(int fd, uint64_t size) { return reserve(fd, size); }
 
 bool SyncFile(int fd) {
