@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace platform {
@@ -163,9 +164,11 @@ bool RemoveFreeingLater(const char* path) {
     if (::fork() != 0) ::_exit(0);
     // Nothing else of this process is held that someone may wait on: a
     // caller reading the output to its end is not kept waiting.
-    for (int k = 0; k < 3; ++k)
-      if (k != fd && k != gate[0]) ::close(k);
-    ::close(gate[1]);
+    unsigned low = static_cast<unsigned>(std::min(fd, gate[0]));
+    unsigned high = static_cast<unsigned>(std::max(fd, gate[0]));
+    if (low > 0) ::close_range(0, low - 1, 0);
+    if (high > low + 1) ::close_range(low + 1, high - 1, 0);
+    ::close_range(high + 1, ~0U, 0);
     char byte;
     while (::read(gate[0], &byte, 1) < 0 && errno == EINTR) {
     }
