@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -198,6 +199,14 @@ inline Result Python(const std::string& dir, const std::string& script) {
   TempDir scratch;
   WriteFile(scratch / "s.py", script);
   return Run(dir, PYTHON3, {scratch / "s.py"});
+}
+
+// The names in a directory.
+inline std::set<std::string> Listing(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    names.insert(entry.path().filename().string());
+  return names;
 }
 
 // QLOG.txt lines without their time stamps: "(LEVEL): [vovizi/pid] text".

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "e2e/e2e_util.h"
+#include "e2e/shared_inputs.h"
 
 #ifndef TRACEUNPACK_BIN
 #define TRACEUNPACK_BIN ""
@@ -41,13 +42,6 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-std::set<std::string> Listing(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir))
-    names.insert(entry.path().filename().string());
-  return names;
-}
-
 struct Outcome {
   std::string folder;               // the name of the run's directory
   e2e::Result result;
@@ -57,25 +51,20 @@ struct Outcome {
   std::vector<std::string> qlog;
 };
 
-class FaultCountdown : public ::testing::Test {
- protected:
+class FaultCountdown : public e2e::SharedInputs<FaultCountdown> {
+ public:
   // A log of a few hundred samples and its MAT-file: small, so that a run
   // makes a few dozen calls at most.
-  static void SetUpTestSuite() {
-    inputs_ = std::make_unique<e2e::TempDir>();
-    if (e2e::OnWindows()) return;
+  static std::string Log() {
     std::string log = "value\n";
     for (int i = 0; i < 300; ++i) log += std::to_string(i) + ".5\n";
-    e2e::WriteFile(*inputs_ / "in.log", log);
-    e2e::Run(inputs_->path(), TRACEPACK_BIN, {"in.log", "in.mat"});
+    return log;
   }
-  static void TearDownTestSuite() { inputs_.reset(); }
-  void SetUp() override {
-    if (e2e::OnWindows()) GTEST_SKIP() << "the fault shim needs LD_PRELOAD, a Linux means";
-    if (std::string(TRACEUNPACK_BIN).empty()) GTEST_SKIP() << "traceunpack not built";
-    ASSERT_TRUE(e2e::Exists(*inputs_ / "in.mat"));
+  static const char* SkipReason() {
+    return e2e::OnWindows() ? "the fault shim needs LD_PRELOAD, a Linux means" : nullptr;
   }
 
+ protected:
   // Runs program on input in a fresh directory that holds an old target,
   // failing the nth counted call (0: none).
   static Outcome Convert(const char* program, const std::string& input, const std::string& target,
@@ -90,17 +79,14 @@ class FaultCountdown : public ::testing::Test {
     run.folder = std::filesystem::path(dir.path()).filename().string();
     run.result = e2e::Run(dir.path(), program, {input, target}, env);
     run.target = e2e::ReadFile(dir / target);
-    run.listing = Listing(dir.path());
+    run.listing = e2e::Listing(dir.path());
     run.trace = Lines(e2e::ReadFile(scratch / "trace"));
     run.qlog = e2e::QlogEntries(dir.path());
     EXPECT_EQ(e2e::ReadFile(dir / input), e2e::ReadFile(*inputs_ / input)) << "input changed";
     return run;
   }
 
-  static std::unique_ptr<e2e::TempDir> inputs_;
 };
-
-std::unique_ptr<e2e::TempDir> FaultCountdown::inputs_;
 
 bool Sanitized(const std::string& err) {
   for (const char* report : {"ERROR: AddressSanitizer", "runtime error:", "LeakSanitizer"})

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "e2e/e2e_util.h"
+#include "e2e/shared_inputs.h"
 
 #ifndef TRACEUNPACK_BIN
 #define TRACEUNPACK_BIN ""
@@ -58,27 +59,17 @@ std::string Shim(const char* call) {
          " ASAN_OPTIONS=verify_asan_link_order=0 QFAULT=" + call + " QFAULT_SUFFIX=.tmp";
 }
 
-class Faults : public ::testing::Test {
- protected:
+class Faults : public e2e::SharedInputs<Faults> {
+ public:
   // One input of 200000 samples for every case: its MAT-file (1.6 MB) and
   // log (1.4 MB) pass QSafeFile's 1 MiB buffer, so writes fail while the
   // data go out as well as at the final flush.
-  static void SetUpTestSuite() {
-    inputs_ = std::make_unique<e2e::TempDir>();
+  static std::string Log() {
     std::string log = "value\n";
     for (int i = 0; i < 200000; ++i) log += std::to_string(i) + ".25\n";
-    e2e::WriteFile(*inputs_ / "in.log", log);
-    e2e::Run(inputs_->path(), TRACEPACK_BIN, {"in.log", "in.mat"});
+    return log;
   }
-  static void TearDownTestSuite() { inputs_.reset(); }
-  void SetUp() override {
-    if (std::string(TRACEUNPACK_BIN).empty()) GTEST_SKIP() << "traceunpack not built";
-    ASSERT_TRUE(e2e::Exists(*inputs_ / "in.mat"));
-  }
-  static std::unique_ptr<e2e::TempDir> inputs_;
 };
-
-std::unique_ptr<e2e::TempDir> Faults::inputs_;
 
 bool NamespaceUsable() {
   e2e::TempDir dir;

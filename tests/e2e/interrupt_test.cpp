@@ -19,18 +19,13 @@
 #include <vector>
 
 #include "e2e/e2e_util.h"
+#include "e2e/shared_inputs.h"
 
 #ifndef TRACEUNPACK_BIN
 #define TRACEUNPACK_BIN ""
 #endif
 
 namespace {
-
-std::set<std::string> Listing(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename());
-  return names;
-}
 
 // Starts program in dir with its output thrown away, the signals in ignored
 // ignored from the start and the others at their default action. The shell
@@ -53,27 +48,17 @@ pid_t Start(const std::string& dir, const std::string& program, const std::vecto
   ::_exit(127);
 }
 
-class Interrupt : public ::testing::Test {
- protected:
+class Interrupt : public e2e::SharedInputs<Interrupt> {
+ public:
   // A log large enough that its conversion writes for a while even without
   // the sanitizers, and the MAT-file made from it for traceunpack.
-  static void SetUpTestSuite() {
-    inputs_ = std::make_unique<e2e::TempDir>();
+  static std::string Log() {
     std::string log = "time speed gear\n";
     for (int i = 0; i < 2000000; ++i)
       log += std::to_string(i) + ".001 " + std::to_string(i % 977) + ".25 " + std::to_string(i % 7) + "\n";
-    e2e::WriteFile(*inputs_ / "in.log", log);
-    e2e::Run(inputs_->path(), TRACEPACK_BIN, {"in.log", "in.mat"});
+    return log;
   }
-  static void TearDownTestSuite() { inputs_.reset(); }
-  void SetUp() override {
-    if (std::string(TRACEUNPACK_BIN).empty()) GTEST_SKIP() << "traceunpack not built";
-    ASSERT_TRUE(e2e::Exists(*inputs_ / "in.mat"));
-  }
-  static std::unique_ptr<e2e::TempDir> inputs_;
 };
-
-std::unique_ptr<e2e::TempDir> Interrupt::inputs_;
 
 TEST_F(Interrupt, SignalWhileWritingLeavesTheDirectoryAsItWas) {
   struct Case {
@@ -103,7 +88,7 @@ TEST_F(Interrupt, SignalWhileWritingLeavesTheDirectoryAsItWas) {
     std::filesystem::create_directory(out);
     e2e::WriteFile(target, "old target contents\n");
     std::filesystem::copy_file(*inputs_ / c.input, dir / c.input);
-    const std::set<std::string> before = Listing(out);
+    const std::set<std::string> before = e2e::Listing(out);
 
     pid_t pid = Start(dir.path(), c.program, {c.input, std::string("out/") + c.target}, c.ignored);
     ASSERT_GT(pid, 0);
@@ -119,7 +104,7 @@ TEST_F(Interrupt, SignalWhileWritingLeavesTheDirectoryAsItWas) {
     bool writing = false;
     for (int i = 0; i < 60000 && !writing; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      writing = Listing(out).size() > before.size();
+      writing = e2e::Listing(out).size() > before.size();
       if (!writing && ::waitpid(pid, &status, WNOHANG) == pid) pid = 0;
       if (pid == 0) break;
     }
@@ -136,12 +121,12 @@ TEST_F(Interrupt, SignalWhileWritingLeavesTheDirectoryAsItWas) {
     if (e2e::OnWindows()) {
       // wine reports a process ended by Ctrl-C with status 0, and its server
       // drops the files pending removal a moment after the process is gone.
-      for (int i = 0; i < 5000 && Listing(out) != before; ++i)
+      for (int i = 0; i < 5000 && e2e::Listing(out) != before; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     } else {
       EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << "status " << status;
     }
-    EXPECT_EQ(Listing(out), before);
+    EXPECT_EQ(e2e::Listing(out), before);
     EXPECT_EQ(e2e::ReadFile(target), "old target contents\n");
   }
   if (skipped) GTEST_SKIP() << skipped << " cases send signals Windows has no counterpart of";
