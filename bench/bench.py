@@ -62,13 +62,16 @@ def uptime_load():
         return " ".join(f.read().split()[:3])
 
 
-def machine_line():
-    model = "?"
+def cpu_model():
     with open("/proc/cpuinfo") as f:
         for line in f:
             if line.startswith("model name"):
-                model = line.split(":", 1)[1].strip()
-                break
+                return line.split(":", 1)[1].strip()
+    return "?"
+
+
+def machine_line():
+    model = cpu_model()
     with open("/proc/meminfo") as f:
         mem_kb = int(f.readline().split()[1])
     return "%s, %d cores (%s), %.0f GiB, %s" % (
@@ -87,12 +90,7 @@ def read_first(path):
 def system_lines():
     """What tells this machine's figures apart from another's: the CPU, the
     kernel and its transparent-huge-page settings."""
-    model = "?"
-    with open("/proc/cpuinfo") as f:
-        for line in f:
-            if line.startswith("model name"):
-                model = line.split(":", 1)[1].strip()
-                break
+    model = cpu_model()
     thp = "/sys/kernel/mm/transparent_hugepage/"
     return ["cpu: %s, %d cores" % (model, os.cpu_count()),
             "kernel: %s" % platform.release(),

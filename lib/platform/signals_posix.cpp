@@ -4,7 +4,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <mutex>
 
@@ -16,9 +15,6 @@ namespace {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
-// 0 until a handler starts removing, 1 while it does, 2 once it is done.
-std::atomic<int> handling{0};
-
 void removeFile(const char* path) { ::unlink(path); }
 
 void pause1ms() {
@@ -28,16 +24,10 @@ void pause1ms() {
 
 void onSignal(int signal) {
   int savedErrno = errno;
-  int expected = 0;
-  if (handling.compare_exchange_strong(expected, 1)) {
-    signals::RemoveAll(static_cast<int>(::getpid()), removeFile);
-    handling.store(2);
-  } else {
-    // Another thread took a signal at the same time and is removing the
-    // files: they must be gone before this one ends the process. The handler
-    // blocks all four signals, so that thread is not this one.
-    for (int i = 0; i < 2000 && handling.load() != 2; ++i) pause1ms();
-  }
+  // A thread that took a signal at the same time may be removing the files:
+  // they must be gone before this one ends the process. The handler blocks
+  // all four signals, so that thread is not this one.
+  signals::RemoveAllOnce(static_cast<int>(::getpid()), removeFile, pause1ms);
   struct sigaction byDefault = {};
   byDefault.sa_handler = SIG_DFL;
   sigemptyset(&byDefault.sa_mask);

@@ -62,4 +62,21 @@ void RemoveAll(int owner, Remove remove) {
   }
 }
 
+// A handler's work on either side: the first thread to get here removes the
+// files; one that comes while that goes on waits (two seconds at most, a
+// pause at a time) until they are gone, as the process ends after it.
+// 0 until a handler starts removing, 1 while it does, 2 once it is done.
+inline std::atomic<int> handling{0};
+
+template <class Remove, class Pause>
+void RemoveAllOnce(int owner, Remove remove, Pause pause) {
+  int expected = 0;
+  if (handling.compare_exchange_strong(expected, 1)) {
+    RemoveAll(owner, remove);
+    handling.store(2);
+  } else {
+    for (int i = 0; i < 2000 && handling.load() != 2; ++i) pause();
+  }
+}
+
 }  // namespace platform::signals

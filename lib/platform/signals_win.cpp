@@ -5,7 +5,6 @@
 // rename that would commit it fails and the target stays as it was.
 #include <windows.h>
 
-#include <atomic>
 #include <mutex>
 
 #include "platform/signals.h"
@@ -14,9 +13,6 @@
 namespace platform {
 
 namespace {
-
-// 0 until a handler starts removing, 1 while it does, 2 once it is done.
-std::atomic<int> handling{0};
 
 void removeFile(const char* path) {
   WCHAR wide[signals::kPathSize];
@@ -31,18 +27,11 @@ BOOL WINAPI onControl(DWORD event) {
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT: {
-      int expected = 0;
-      if (handling.compare_exchange_strong(expected, 1)) {
-        signals::RemoveAll(static_cast<int>(::GetCurrentProcessId()), removeFile);
-        handling.store(2);
-      } else {
-        // Another event's thread is removing them; the default handling
-        // that follows this one would end the process before it is done.
-        for (int i = 0; i < 2000 && handling.load() != 2; ++i) pause1ms();
-      }
+    case CTRL_SHUTDOWN_EVENT:
+      // Another event's thread may be removing them; the default handling
+      // that follows this one would end the process before it is done.
+      signals::RemoveAllOnce(static_cast<int>(::GetCurrentProcessId()), removeFile, pause1ms);
       break;
-    }
     default:
       break;
   }
