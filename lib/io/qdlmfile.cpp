@@ -10,6 +10,7 @@
 #include "msg/qlog.h"
 #include "platform/file_io.h"
 #include "platform/mapping.h"
+#include "platform/memory.h"
 
 QDLMFile::QDLMFile(const char* fileName) : name_(fileName ? fileName : "") {
   // Read-only: archived logs and other users' files must convert as well.
@@ -105,6 +106,13 @@ uint32_t QDLMFile::NoofRecs() {
   recordCount_ = static_cast<uint32_t>(count);
   QPrintf("QCSV: NoofRecs()=%u\n", recordCount_);
   return recordCount_;
+}
+
+void QDLMFile::ReleaseTail(uint64_t bytes) const {
+  if (!map_ || bytes == 0) return;
+  uint64_t from = bytes < mapSize_ ? mapSize_ - bytes : 0;
+  from &= ~(platform::PageSize() - 1);
+  platform::ReleasePages(map_ + from, mapSize_ - from);
 }
 
 int QDLMFile::NoofFields() {

@@ -72,6 +72,11 @@ class QDLMFile {
   // The file for QDLMCursor::Start, which reads a mapping only within
   // platform::RunGuarded.
   QDLMSource Source() const { return {fd_, map_, mapSize_}; }
+  // Lets go of the mapped pages of the file's last bytes (they stay in the
+  // file cache and are mapped again when read): the count leaves the pages
+  // it read mapped, and a reader that needs memory of its own while it
+  // reads the file from the front makes room at the end, read last.
+  void ReleaseTail(uint64_t bytes) const;
 
   // Record starts found by the last count, in file order, the first at
   // record 0, at most kCheckpointStride records apart.

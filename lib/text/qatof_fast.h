@@ -105,6 +105,12 @@ inline int firstStop16(const char* text) {
 // is, so kQAtofFieldRoom covers it.
 __attribute__((always_inline)) inline bool fieldDecimal(const char* p, const char* end,
                                                         double* out) {
+  // A lone digit (a flag, a gear, a count) needs none of the work below.
+  unsigned lone = static_cast<unsigned char>(*p) - unsigned{'0'};
+  if (end - p == 1 && lone <= 9) {
+    *out = static_cast<double>(static_cast<int>(lone));
+    return true;
+  }
   bool negative = *p == '-';
   unsigned first = negative;  // where the digits start
   // Marks past the 16 characters read as non-digits, so that every run ends.

@@ -133,7 +133,9 @@ TEST(ImportLog, FastPassEqualsFieldByFieldAtof) {
 // after the header text.
 TEST(ImportLog, WritingStraightIntoTheMatFileGivesTheTablesFile) {
   unit::ScopedTempCwd cwd;
-  unit::Spit(cwd / "m.log", MessyLog(40000, 5, 7));
+  // Enough records that the threads take runs of several blocks before the
+  // single blocks at the end, on up to 8 cores.
+  unit::Spit(cwd / "m.log", MessyLog(320000, 5, 7));
   testing::internal::CaptureStderr();
   {
     LogFile table;

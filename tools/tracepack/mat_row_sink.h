@@ -24,6 +24,8 @@ class MatRowSink : public RowSink {
   static std::unique_ptr<MatRowSink> Open(const char* matFileName, const LogFile& table);
 
   std::unique_ptr<Writer> NewWriter() override;
+  // The most memory a thread's block takes.
+  uint64_t BlockBytes() const;
   // Completes the file; false, with errno telling why, when the target was
   // left as it was.
   bool Commit();
@@ -32,10 +34,12 @@ class MatRowSink : public RowSink {
 
  private:
   class BlockWriter;
-  MatRowSink(int fieldCount) : fieldCount_(fieldCount) {}
+  MatRowSink(int fieldCount, int records) : fieldCount_(fieldCount), records_(records) {}
+  uint64_t blockBytes(size_t rows) const;
 
   MATRowFile file_;
   int fieldCount_;
+  int records_;
   // The file takes one write at a time (the kernel locks it for each), so
   // the threads take turns by a lock of their own.
   std::mutex fileLock_;

@@ -11,9 +11,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <memory>
 #include <optional>
 
+#include "io/qblocks.h"
 #include "io/qdlmfile.h"
 #include "logtable/logfile.h"
 #include "mat/mat.h"
@@ -34,6 +36,8 @@ std::unique_ptr<MatRowSink> readIntoMat(const QDLMFile& reader, uint32_t records
   if (records > INT_MAX) return nullptr;
   std::unique_ptr<MatRowSink> sink = MatRowSink::Open(matFileName, table);
   if (!sink) return nullptr;
+  // The threads' blocks take the room of the log's last pages meanwhile.
+  reader.ReleaseTail(BlockThreads(SIZE_MAX) * sink->BlockBytes());
   int error = ReadValues(reader, table.recordCount, table.fieldCount, *sink);
   if (!error) error = reader.ReadError();
   if (error) {

@@ -103,7 +103,8 @@ struct Range {
   int last;
 };
 
-// The records cut at the reader's checkpoints into blocks.
+// The records cut at the reader's checkpoints into blocks, and those joined
+// into the runs the threads take.
 std::vector<Range> recordBlocks(const QDLMFile& reader, int recordCount) {
   const std::vector<QDLMCheckpoint>& checkpoints = reader.Checkpoints();
   std::vector<Range> blocks;
@@ -114,7 +115,17 @@ std::vector<Range> recordBlocks(const QDLMFile& reader, int recordCount) {
                       static_cast<int>(std::min<uint64_t>(last, recordCount))});
   }
   if (!blocks.empty()) blocks.back().last = recordCount;
-  return blocks;
+  // Consecutive blocks go together, kValueBlocksAtMost at a time, so that
+  // the rows of each column go out in longer writes; the last few go one by
+  // one, so that the threads end together.
+  size_t singles = 4 * BlockThreads(blocks.size());
+  std::vector<Range> groups;
+  for (size_t k = 0; k < blocks.size();) {
+    size_t take = k + singles < blocks.size() ? std::min(kValueBlocksAtMost, blocks.size() - singles - k) : 1;
+    groups.push_back({blocks[k].offset, blocks[k].first, blocks[k + take - 1].last});
+    k += take;
+  }
+  return groups;
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // The value pass: every record of a counted log converted and handed to a
 // row sink, block by block, on one thread per core.
 //
-// The records are cut into blocks at the reader's checkpoints; each thread
-// takes the next block, asks its RowSink::Writer where the block's rows go,
+// The records are cut into blocks at the reader's checkpoints, up to
+// kValueBlocksAtMost of them at a time; each thread takes the next block, asks its RowSink::Writer where the block's rows go,
 // converts the block's lines into them (exactly as atof would, a missing
 // field 0.0, extra fields ignored) and tells the writer they are filled.
 // Where a value lands never depends on the thread that read it.
@@ -33,6 +33,11 @@ class RowSink {
   virtual ~RowSink() = default;
   virtual std::unique_ptr<Writer> NewWriter() = 0;
 };
+
+// A block is at most this many of the reader's checkpoint strides: the
+// rows a sink is asked for at a time are at most kValueRecordsAtMost.
+constexpr size_t kValueBlocksAtMost = 4;
+constexpr size_t kValueRecordsAtMost = kValueBlocksAtMost * QDLMFile::kCheckpointStride;
 
 // A sink's failure, told apart from a failed read (a positive errno).
 constexpr int kSinkFailed = -1;
