@@ -5,7 +5,6 @@
 #include <mutex>
 #include <new>
 
-#include "io/qdlmfile.h"
 #include "mat/mat.h"
 #include "platform/memory.h"
 

@@ -2,9 +2,10 @@
 // row sink, block by block, on one thread per core.
 //
 // The records are cut into blocks at the reader's checkpoints, up to
-// kValueBlocksAtMost of them at a time; each thread takes the next block, asks its RowSink::Writer where the block's rows go,
-// converts the block's lines into them (exactly as atof would, a missing
-// field 0.0, extra fields ignored) and tells the writer they are filled.
+// kValueBlocksAtMost strides at a time; each thread takes the next block,
+// asks its RowSink::Writer where the block's rows go, converts the block's
+// lines into them (exactly as atof would, a missing field 0.0, extra fields
+// ignored) and tells the writer they are filled.
 // Where a value lands never depends on the thread that read it.
 #pragma once
 
