@@ -64,7 +64,21 @@ long long ReadAt(int fd, void* buffer, size_t size, uint64_t offset);
 long long Write(int fd, const void* data, size_t size);
 long long WriteAt(int fd, const void* data, size_t size, uint64_t offset);
 // Writes everything or fails; a write that makes no progress fails with EIO.
-bool WriteAll(int fd, const void* data, size_t size);
+// The same on every system, on top of Write.
+inline bool WriteAll(int fd, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    long long n = Write(fd, p, size);
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
 
 // Claims the disk space of the first size bytes; false when the space is
 // not there or the file system cannot promise it.

@@ -98,21 +98,6 @@ long long WriteAt(int fd, const void* data, size_t size, uint64_t offset) {
       [&] { return static_cast<long long>(::pwrite(fd, data, size, static_cast<off_t>(offset))); });
 }
 
-bool WriteAll(int fd, const void* data, size_t size) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    long long n = Write(fd, p, size);
-    if (n < 0) return false;
-    if (n == 0) {
-      errno = EIO;
-      return false;
-    }
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 bool ReserveSpace(int fd, uint64_t size) {
   return RetryInterrupted([&] { return ::fallocate(fd, 0, 0, static_cast<off_t>(size)); }) == 0;
 }

@@ -414,21 +414,6 @@ long long WriteAt(int fd, const void* data, size_t size, uint64_t offset) {
   return writeAt(fd, data, size, &where);
 }
 
-bool WriteAll(int fd, const void* data, size_t size) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    long long n = Write(fd, p, size);
-    if (n < 0) return false;
-    if (n == 0) {
-      errno = EIO;
-      return false;
-    }
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 bool ReserveSpace(int fd, uint64_t size) { return reserve(fd, size); }
 
 // Only the write permission has a Windows counterpart: the read-only
