@@ -32,6 +32,9 @@ few values one unit in the last place off, is timed for information, marked
 as differing, and never counted as the fastest peer.
 Wall time comes from time.perf_counter around each run; user+sys CPU time
 from the run's resource usage (wait4), peak RSS from /usr/bin/time. Results go to stdout and to DIR/results.{md,csv,json}.
+Before each run the disk is synced (outside the timing), and after it any
+process the tool left behind (tracepack's freeing of a replaced output) is
+waited for, so that no run is measured while another's work is pending.
 """
 import argparse
 import csv
@@ -130,6 +133,16 @@ class Run:
         self.rc, self.timed_out = rc, timed_out
 
 
+def wait_group_empty(pgid, deadline):
+    """Waits until no process of group pgid is left, or until deadline."""
+    while time.perf_counter() < deadline:
+        try:
+            os.killpg(pgid, 0)
+        except (ProcessLookupError, PermissionError):
+            return
+        time.sleep(0.002)
+
+
 def run_once(cmd, cwd, timeout, stdout_path=None):
     """One run of cmd: wall time from perf_counter; user and sys time from
     wait4's resource usage (microseconds); peak RSS from /usr/bin/time's %M
@@ -140,6 +153,10 @@ def run_once(cmd, cwd, timeout, stdout_path=None):
     out = open(stdout_path, "wb") if stdout_path else subprocess.DEVNULL
     state = {"done": False, "killed": False}
     lock = threading.Lock()
+    # Every run starts on a quiet disk: what earlier runs (of any tool) left
+    # to write back is written first, outside the timing, so that no run
+    # pays for the writes of another.
+    os.sync()
     t0 = time.perf_counter()
     p = subprocess.Popen(cmd, cwd=cwd, stdout=out, stderr=subprocess.DEVNULL,
                          stdin=subprocess.DEVNULL, start_new_session=True)
@@ -154,6 +171,9 @@ def run_once(cmd, cwd, timeout, stdout_path=None):
     timer.start()
     _, status, ru = os.wait4(p.pid, 0)
     wall = time.perf_counter() - t0
+    # A tool may leave work to a process of its own that outlives it (the
+    # freeing of a replaced output): that ends before the next run starts.
+    wait_group_empty(p.pid, t0 + timeout)
     with lock:
         state["done"] = True
     timer.cancel()
