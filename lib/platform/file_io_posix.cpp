@@ -166,6 +166,13 @@ bool RemoveFreeingLater(const char* path) {
   return true;
 }
 
+void DropCachedPages(const char* path) {
+  int fd = RetryInterrupted([&] { return ::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); });
+  if (fd < 0) return;
+  (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  ::close(fd);
+}
+
 bool SyncFile(int fd) { return RetryInterrupted([&] { return ::fsync(fd); }) == 0; }
 
 bool SyncDirectory(const char* path) {

@@ -478,6 +478,8 @@ bool Remove(const char* path) {
 // last handle closes; there is no cheaper way to hand that on.
 bool RemoveFreeingLater(const char* path) { return Remove(path); }
 
+void DropCachedPages(const char*) {}
+
 bool AllocateSpace(int fd, uint64_t size) { return reserve(fd, size); }
 
 bool SyncFile(int fd) {

@@ -12,6 +12,7 @@
 #include "unit_util.h"
 
 #if !defined(_WIN32)
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -131,6 +132,40 @@ TEST(QSafeFile, AbandonedOrFailedLeavesTargetAndNoTemporary) {
   EXPECT_EQ(FilesIn(cwd.path()), 1u);
 #endif
 }
+
+#if !defined(_WIN32)  // a sparse file stands in for a large one
+// A large target has its cached pages let go of when the output opens: its
+// contents, just written and not yet on the disk, stay all the same.
+TEST(QSafeFile, LargeTargetLetGoOfFromTheCacheKeepsItsContents) {
+  unit::ScopedTempCwd cwd;
+  std::string path = cwd / "out";
+  const off_t size = off_t{256} << 20;
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::pwrite(fd, "head", 4, 0), 4);
+  ASSERT_EQ(::pwrite(fd, "tail", 4, size - 4), 4);
+  ::close(fd);
+  auto at = [&](off_t offset) {
+    char text[5] = {};
+    int in = ::open(path.c_str(), O_RDONLY);
+    EXPECT_EQ(::pread(in, text, 4, offset), 4);
+    ::close(in);
+    return std::string(text);
+  };
+  {
+    QSafeFile f;
+    ASSERT_TRUE(f.Open(path.c_str()));
+    f.Write("new", 3);
+  }
+  EXPECT_EQ(at(0), "head");
+  EXPECT_EQ(at(size - 4), "tail");
+  QSafeFile f;
+  ASSERT_TRUE(f.Open(path.c_str()));
+  EXPECT_TRUE(f.Write("new!", 4));
+  EXPECT_TRUE(f.Commit());
+  EXPECT_EQ(unit::Slurp(cwd / "out"), "new!");
+}
+#endif
 
 // The removal a signal's handler makes, without the signal: the registered
 // names go, the temporary file of an output in flight too (still open, which
