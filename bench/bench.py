@@ -33,7 +33,7 @@ as differing, and never counted as the fastest peer.
 Wall time comes from time.perf_counter around each run; user+sys CPU time
 from the run's resource usage (wait4), peak RSS from /usr/bin/time. Results go to stdout and to DIR/results.{md,csv,json}.
 Before each run the disk is synced (outside the timing), and after it any
-process the tool left behind (tracepack's freeing of a replaced output) is
+process the tool left behind (the freeing of a replaced output) is
 waited for, so that no run is measured while another's work is pending.
 """
 import argparse

@@ -6,9 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdint>
-
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 namespace platform {
@@ -169,22 +168,23 @@ bool RemoveFreeingLater(const char* path) {
   return true;
 }
 
-#if !defined(__NR_cachestat)
-#define __NR_cachestat 451  // Linux 6.5; older kernel headers lack it
-#endif
-
 void DropCleanCache(const char* path) {
+#if defined(__NR_cachestat)
+  constexpr long kCacheStat = __NR_cachestat;
+#else
+  constexpr long kCacheStat = 451;  // Linux 6.5; older kernel headers lack the name
+#endif
   int fd = RetryInterrupted([&] { return ::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); });
   if (fd < 0) return;
   // What the file has in the cache, and how much of it waits to be written.
   struct {
-    uint64_t offset = 0, length = 0;  // 0: to the end
+    uint64_t offset = 0, length = 0;  // length 0: to the end
   } range;
   struct {
     uint64_t cached, dirty, writeback, evicted, recentlyEvicted;
-  } stat{};
-  if (::syscall(__NR_cachestat, fd, &range, &stat, 0) == 0 && stat.cached > 0 &&
-      stat.dirty == 0 && stat.writeback == 0)
+  } counts{};
+  if (::syscall(kCacheStat, fd, &range, &counts, 0) == 0 && counts.cached > 0 &&
+      counts.dirty == 0 && counts.writeback == 0)
     (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
   ::close(fd);
 }
