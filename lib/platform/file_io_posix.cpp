@@ -24,6 +24,12 @@ void fill(const struct stat& st, FileInfo* info) {
   info->inode = static_cast<uint64_t>(st.st_ino);
 }
 
+// The file the name itself holds (a link is not followed), for reading,
+// without waiting on a pipe's writer.
+int openHeld(const char* path) {
+  return RetryInterrupted([&] { return ::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); });
+}
+
 }  // namespace
 
 bool StatPath(const char* path, FileInfo* info) {
@@ -132,7 +138,7 @@ bool Remove(const char* path) { return std::remove(path) == 0; }
 // time. A fork copies only this process's page tables, a fraction of a
 // millisecond beside freeing a large file.
 bool RemoveFreeingLater(const char* path) {
-  int fd = RetryInterrupted([&] { return ::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); });
+  int fd = openHeld(path);
   if (fd < 0) return Remove(path);
   if (::unlink(path) != 0) {
     int error = errno;
@@ -174,7 +180,7 @@ void DropCleanCache(const char* path) {
 #else
   constexpr long kCacheStat = 451;  // Linux 6.5; older kernel headers lack the name
 #endif
-  int fd = RetryInterrupted([&] { return ::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); });
+  int fd = openHeld(path);
   if (fd < 0) return;
   // What the file has in the cache, and how much of it waits to be written.
   struct {
