@@ -174,7 +174,7 @@ bool RemoveFreeingLater(const char* path) {
   return true;
 }
 
-void DropCleanCache(const char* path) {
+void DropCleanCache(const char* path, uint64_t offset, uint64_t length) {
 #if defined(__NR_cachestat)
   constexpr long kCacheStat = __NR_cachestat;
 #else
@@ -191,7 +191,8 @@ void DropCleanCache(const char* path) {
   } counts{};
   if (::syscall(kCacheStat, fd, &range, &counts, 0) == 0 && counts.cached > 0 &&
       counts.dirty == 0 && counts.writeback == 0)
-    (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    (void)::posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(length),
+                          POSIX_FADV_DONTNEED);
   ::close(fd);
 }
 
