@@ -26,8 +26,8 @@ namespace {
 
 std::string MessyLog(int records, int fields, uint32_t seed) {
   std::mt19937 rng(seed);
-  const char* odd[] = {"nan", "-inf", "0x1p-2", "7x",  "",      "1e999",   "-0",
-                       ".5",  "abc",  "1\r2",   "+5", "1\t2", "-.5e-3", "1e+100"};
+  const char* odd[] = {"nan", "-inf", "0x1p-2", "7x",  "",      "1e999",   "-0",    ".5",
+                       "abc", "1\r2",  "+5",     "1\t2", "-.5e-3", "1e+100", "3", "0"};
   std::string log = "# head\n";
   for (int j = 0; j < fields; ++j) log += (j ? " c" : "c") + std::to_string(j);
   log += "\r\n";

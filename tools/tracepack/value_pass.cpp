@@ -35,6 +35,14 @@ void parseLine(const char* p, const char* end, const char* readable, int fieldCo
     // finding the next. Anything else leaves the rest of the line to the
     // loop below.
     while (j < fieldCount) {
+      // A lone digit (a flag, a gear, a count) needs no search for its end.
+      unsigned lone = static_cast<unsigned char>(*p) - unsigned{'0'};
+      if (lone <= 9 && p[1] == ' ' && p + 1 < end) {
+        columns[j++][r] = static_cast<double>(static_cast<int>(lone));
+        p += 2;
+        while (p < end && *p == ' ') ++p;
+        continue;
+      }
       const char* fieldEnd = p + QFieldEnd16(p);
       double value;
       if (fieldEnd >= end || !QAtofField(p, fieldEnd, &value)) break;
