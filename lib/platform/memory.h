@@ -25,5 +25,11 @@ void* AllocateLarge(size_t bytes);
 // Asks the kernel to back [at, at + bytes) with huge pages, where it allows
 // them; does nothing elsewhere.
 void AdviseHugePages(void* at, size_t bytes);
+// Backs [at, at + bytes) with memory at once, in one call instead of one
+// page fault for each page first written: worth it for memory about to be
+// written whole where huge pages are not to be had and faults cost much (a
+// virtual machine). Does nothing where the system has no such call (Linux
+// before 5.14, Windows) or cannot spare the memory now.
+void Prefault(void* at, size_t bytes);
 
 }  // namespace platform

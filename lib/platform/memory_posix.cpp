@@ -44,4 +44,16 @@ void AdviseHugePages(void* at, size_t bytes) {
 #endif
 }
 
+void Prefault(void* at, size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+  uintptr_t page = PageSize();
+  uintptr_t begin = reinterpret_cast<uintptr_t>(at) & ~(page - 1);
+  uintptr_t end = reinterpret_cast<uintptr_t>(at) + bytes;
+  if (bytes > 0) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#else
+  (void)at;
+  (void)bytes;
+#endif
+}
+
 }  // namespace platform

@@ -28,4 +28,6 @@ void* AllocateLarge(size_t bytes) { return std::malloc(bytes ? bytes : 1); }
 
 void AdviseHugePages(void*, size_t) {}
 
+void Prefault(void*, size_t) {}
+
 }  // namespace platform
