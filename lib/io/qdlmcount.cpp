@@ -5,8 +5,6 @@
 
 #include "io/qblocks.h"
 #include "platform/file_io.h"
-#include "platform/mapping.h"
-#include "platform/memory.h"
 
 namespace {
 
@@ -26,44 +24,17 @@ struct PartCount {
 
 // Counts the data pieces that start in [begin, end) (end 0: the end of the
 // file); begin must be a line start.
-void countPart(const QDLMSource& file, uint64_t begin, uint64_t end, uint64_t keepPerPiece,
-               PartCount* out) {
-  const uint64_t pageMask = platform::PageSize() - 1;
+void countPart(int fd, uint64_t begin, uint64_t end, PartCount* out) {
   QDLMCursor cursor;
-  cursor.Start(file, begin);
-  // Room for every mark the part can hold (a piece is one byte at least),
-  // so that nothing is allocated while the mapping is read.
-  uint64_t last = end != 0 ? end : file.mapSize;
-  if (file.map && last > begin)
-    out->marks.reserve((last - begin) / kQDLMCheckpointStride + 2);
-  uint64_t checked = begin;
-  // The pages ahead are mapped in bulk, a few megabytes at a time, which
-  // costs the kernel less than taking them one fault at a time.
-  uint64_t populated = begin & ~pageMask;
-  auto populate = [&](uint64_t upTo) {
-    upTo = std::min(upTo & ~pageMask, last);
-    if (file.map && upTo > populated) {
-      platform::PrefetchPages(file.map + populated, upTo - populated);
-      populated = upTo;
-    }
-  };
-  auto count = [&] {
-    populate(begin + 2 * QDLMCursor::kReleaseStep);
-    // Only line starts matter here, so the pieces are not searched for NULs.
-    while (cursor.NextData()) {
-      if (end != 0 && cursor.PieceOffset() >= end) break;
-      if (out->pieces % kQDLMCheckpointStride == 0) out->marks.push_back(cursor.PieceOffset());
-      if (out->pieces == 1) out->second = cursor.PieceOffset();
-      ++out->pieces;
-      if (cursor.PieceOffset() - checked >= QDLMCursor::kReleaseStep) {
-        checked = cursor.PieceOffset();
-        if (checked - begin > out->pieces * keepPerPiece) cursor.ReleaseRead();
-        populate(checked + 2 * QDLMCursor::kReleaseStep);
-      }
-    }
-  };
-  out->error = platform::RunGuarded(count);
-  if (!out->error) out->error = cursor.Error();
+  cursor.Start(fd, begin);
+  // Only line starts matter here, so the pieces are not searched for NULs.
+  while (cursor.NextData()) {
+    if (end != 0 && cursor.PieceOffset() >= end) break;
+    if (out->pieces % kQDLMCheckpointStride == 0) out->marks.push_back(cursor.PieceOffset());
+    if (out->pieces == 1) out->second = cursor.PieceOffset();
+    ++out->pieces;
+  }
+  out->error = cursor.Error();
   out->last = cursor.PieceOffset();
 }
 
@@ -84,18 +55,17 @@ uint64_t lineStartFrom(int fd, uint64_t offset, uint64_t limit) {
 
 }  // namespace
 
-QDLMPieceCount QDLMCountPieces(const QDLMSource& file, uint64_t size, uint64_t keepPerPiece,
-                               uint64_t begin) {
+QDLMPieceCount QDLMCountPieces(int fd, uint64_t size, uint64_t begin) {
   uint64_t parts = BlockThreads(static_cast<size_t>(size / kPartMinimum + 1), kPartsAtMost);
   std::vector<uint64_t> starts = {begin};
   for (uint64_t t = 1; t < parts; ++t) {
-    uint64_t start = lineStartFrom(file.fd, size / parts * t, size / parts * (t + 1));
+    uint64_t start = lineStartFrom(fd, size / parts * t, size / parts * (t + 1));
     if (start > starts.back() && start < size) starts.push_back(start);
   }
   std::vector<PartCount> counts(starts.size());
   RunBlocks(starts.size(), [&](size_t t) {
     uint64_t end = t + 1 < starts.size() ? starts[t + 1] : 0;
-    countPart(file, starts[t], end, keepPerPiece, &counts[t]);
+    countPart(fd, starts[t], end, &counts[t]);
     return 0;
   }, kPartsAtMost);
 

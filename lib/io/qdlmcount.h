@@ -30,10 +30,6 @@ struct QDLMPieceCount {
   uint64_t lastPiece = 0;
 };
 
-// Counts the data pieces of file, size bytes long, from offset begin (a line
-// start: what comes before is not part of the text). A part whose text takes
-// more than keepPerPiece bytes a piece lets go of the mapped pages it has
-// read, so that the pages held stay within what a table of the values
-// would take.
-QDLMPieceCount QDLMCountPieces(const QDLMSource& file, uint64_t size, uint64_t keepPerPiece,
-                               uint64_t begin = 0);
+// Counts the data pieces of the file fd, size bytes long, from offset begin
+// (a line start: what comes before is not part of the text).
+QDLMPieceCount QDLMCountPieces(int fd, uint64_t size, uint64_t begin = 0);

@@ -3,16 +3,12 @@
 #include <cstring>
 
 #include "platform/file_io.h"
-#include "platform/mapping.h"
-#include "platform/memory.h"
 
 namespace {
 
 // Large enough that a whole piece (10239 characters) always fits after the
 // unread rest has been moved to the front.
 constexpr size_t kReadBufferSize = 256 << 10;
-
-uint64_t pageMask() { return platform::PageSize() - 1; }
 
 // The length of the piece at start, with avail characters there: up to and
 // including the first line feed, at most kMaxPiece characters. 0 when the
@@ -27,21 +23,8 @@ size_t pieceLength(const char* start, size_t avail, bool complete) {
 
 }  // namespace
 
-bool QDLMCursor::Start(const QDLMSource& file, uint64_t offset) {
-  if (!file.map) return Start(file.fd, offset);
-  Start(-1, offset);
-  map_ = file.map;
-  mapSize_ = file.mapSize;
-  releaseStep_ = 0;
-  released_ = offset & ~pageMask();
-  eof_ = false;
-  return true;
-}
-
 bool QDLMCursor::Start(int fd, uint64_t offset) {
   fd_ = fd;
-  map_ = nullptr;
-  mapSize_ = 0;
   fileOffset_ = offset;
   if (fd >= 0 && buffer_.empty()) buffer_.resize(kReadBufferSize);
   pos_ = end_ = 0;
@@ -56,18 +39,6 @@ bool QDLMCursor::Start(int fd, uint64_t offset) {
 // One read with the semantics of a bounded line read: at most 10239
 // characters, up to and including the first line feed.
 bool QDLMCursor::readPiece() {
-  if (map_) {
-    if (fileOffset_ >= mapSize_) {
-      eof_ = true;
-      return false;
-    }
-    piece_ = map_ + fileOffset_;
-    pieceLength_ = pieceLength(piece_, static_cast<size_t>(mapSize_ - fileOffset_), true);
-    pieceOffset_ = fileOffset_;
-    fileOffset_ += pieceLength_;
-    if (releaseStep_ != 0 && pieceOffset_ - released_ >= releaseStep_) ReleaseRead();
-    return true;
-  }
   for (;;) {
     size_t avail = end_ - pos_;
     const char* start = buffer_.data() + pos_;
@@ -91,16 +62,8 @@ bool QDLMCursor::readPiece() {
   }
 }
 
-void QDLMCursor::ReleaseRead() {
-  if (!map_) return;
-  uint64_t upTo = pieceOffset_ & ~pageMask();
-  if (upTo <= released_) return;
-  platform::ReleasePages(map_ + released_, upTo - released_);
-  released_ = upTo;
-}
-
 bool QDLMCursor::NextData() {
-  if (fd_ < 0 && !map_) return false;
+  if (fd_ < 0) return false;
   while (readPiece())
     if (piece_[0] != '#' && piece_[0] != '\0') return true;
   piece_ = "";

@@ -3,23 +3,17 @@
 //
 // A piece runs up to and including its line feed, or is cut at 10239
 // characters; comment pieces (first byte '#' or NUL) are skipped by
-// NextData. The cursor reads the file in place through its mapping where
-// there is one (then only inside platform::RunGuarded), else through a
-// buffer of its own by positioned reads, so several cursors may read one
-// file at once.
+// NextData. The cursor reads the file by positioned reads into a buffer of
+// its own, so several cursors may read one file at once. (Reading through a
+// mapping instead costs a page-table entry for every 4 KiB of the file
+// wherever the file cache does not hold it in huge pages, and in a virtual
+// machine each such entry may cost the host a fault of its own: a copy into
+// a buffer that stays mapped costs the same on every machine.)
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-// An open file as cursors read it: its descriptor, and its mapping where
-// it has one.
-struct QDLMSource {
-  int fd = -1;
-  const char* map = nullptr;
-  uint64_t mapSize = 0;
-};
 
 class QDLMCursor {
  public:
@@ -27,9 +21,6 @@ class QDLMCursor {
 
   QDLMCursor() = default;
   bool Start(int fd, uint64_t offset);
-  // Reads the file through its mapping where it has one, else by
-  // positioned reads.
-  bool Start(const QDLMSource& file, uint64_t offset);
   // The next data line (comment pieces skipped); false at the end.
   bool NextData();
   // The next piece, comment or not; false at the end.
@@ -39,15 +30,7 @@ class QDLMCursor {
   size_t PieceLength() const { return pieceLength_; }
   // How far memory after the current piece may be read (its bytes are
   // not part of the piece).
-  const char* ReadableEnd() const {
-    return map_ ? map_ + mapSize_ : buffer_.data() + buffer_.size();
-  }
-  // Lets go of the mapped pages before the current piece (they stay in the
-  // file cache), so that a long read does not hold all of the file;
-  // ReleaseBehind does so by itself every kReleaseStep bytes from now on.
-  static constexpr uint64_t kReleaseStep = 4 << 20;
-  void ReleaseRead();
-  void ReleaseBehind() { releaseStep_ = kReleaseStep; }
+  const char* ReadableEnd() const { return buffer_.data() + buffer_.size(); }
   // File offset of the current piece; once NextData has given false, that
   // of the last piece read (comment pieces included), or the start offset
   // when none was.
@@ -61,11 +44,7 @@ class QDLMCursor {
   bool readPiece();
 
   int fd_ = -1;
-  const char* map_ = nullptr;  // the mapped file, read in place
-  uint64_t mapSize_ = 0;
-  uint64_t released_ = 0;      // mapped pages before this offset were let go
-  uint64_t releaseStep_ = 0;
-  uint64_t fileOffset_ = 0;   // file offset of buffer_[0], or of the next piece when mapped
+  uint64_t fileOffset_ = 0;  // file offset of buffer_[0]
   std::vector<char> buffer_;
   size_t pos_ = 0;
   size_t end_ = 0;

@@ -9,8 +9,6 @@
 #include "msg/qexpand.h"
 #include "msg/qlog.h"
 #include "platform/file_io.h"
-#include "platform/mapping.h"
-#include "platform/memory.h"
 
 QDLMFile::QDLMFile(const char* fileName) : name_(fileName ? fileName : "") {
   // Read-only: archived logs and other users' files must convert as well.
@@ -38,19 +36,12 @@ QDLMFile::QDLMFile(const char* fileName) : name_(fileName ? fileName : "") {
   long long got = size_ >= 3 ? platform::ReadAt(fd_, head, 3, 0) : 0;
   if (got < 0) readError_ = errno;  // the file is not read as it is
   if (got == 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) textStart_ = 3;
-  // The counts and the value pass read the file in place, without copying
-  // it; the field names and lines handed out are read by positioned reads.
-  if (const char* map = platform::MapFile(fd_, size_)) {
-    map_ = map;
-    mapSize_ = size_;
-  }
   Rewind();
   recordCount_ = NoofRecs();
   Rewind();
 }
 
 QDLMFile::~QDLMFile() {
-  platform::UnmapFile(map_, mapSize_);
   if (fd_ >= 0) platform::Close(fd_);
 }
 
@@ -87,12 +78,7 @@ uint32_t QDLMFile::NoofRecs() {
   if (recordCount_ != 0) return recordCount_;
   platform::FileInfo st;
   uint64_t size = platform::StatFile(fd_, &st) ? st.size : 0;
-  // Each record will take 8 bytes a field in a table of values (which keeps
-  // kMappedFieldsAtMost fields); as long as its text takes no more, the
-  // pages read stay mapped for the value pass.
-  int fields = std::min(NoofFields(), kMappedFieldsAtMost);
-  QDLMPieceCount counted =
-      QDLMCountPieces(Source(), size, 8 * static_cast<uint64_t>(fields), textStart_);
+  QDLMPieceCount counted = QDLMCountPieces(fd_, size, textStart_);
   checkpoints_ = std::move(counted.checkpoints);
   if (counted.error && !readError_) readError_ = counted.error;
   // The count read the whole file: its last line is the current one now.
@@ -106,13 +92,6 @@ uint32_t QDLMFile::NoofRecs() {
   recordCount_ = static_cast<uint32_t>(count);
   QPrintf("QCSV: NoofRecs()=%u\n", recordCount_);
   return recordCount_;
-}
-
-void QDLMFile::ReleaseTail(uint64_t bytes) const {
-  if (!map_ || bytes == 0) return;
-  uint64_t from = bytes < mapSize_ ? mapSize_ - bytes : 0;
-  from &= ~(platform::PageSize() - 1);
-  platform::ReleasePages(map_ + from, mapSize_ - from);
 }
 
 int QDLMFile::NoofFields() {

@@ -9,9 +9,10 @@
 // editors write one) is not part of the text. The current line is kept in a
 // buffer of the reader's own: a NextLine that reads nothing leaves in it what
 // the last read brought (a comment too), so after the construction's count it
-// holds the file's last line. The file is opened read-only; the lines handed out are read
-// through a buffer, while the count (io/qdlmcount.h) and the bulk readers
-// (QDLMCursor started on the file) read it in place through a mapping.
+// holds the file's last line. The file is opened read-only and read by
+// positioned reads: the lines handed out, the count (io/qdlmcount.h) and
+// the bulk readers (QDLMCursor started on Descriptor()) each through a
+// buffer of their own.
 //
 // A reader whose file did not open behaves as one on an empty file.
 #pragma once
@@ -30,9 +31,6 @@ class QDLMFile {
   // NoofRecs remembers where records start, about every kCheckpointStride
   // records, so that the records can be read in parallel ranges.
   static constexpr uint32_t kCheckpointStride = kQDLMCheckpointStride;
-  // The count keeps the pages of a log mapped while they take no more room
-  // than a table of 8-byte values of that many fields at most would.
-  static constexpr int kMappedFieldsAtMost = 100;
 
   explicit QDLMFile(const char* fileName);
   ~QDLMFile();
@@ -66,18 +64,6 @@ class QDLMFile {
   // The current line, cut at its first NUL (what GetField walks).
   const char* Line() const { return line_.data(); }
 
-  // The file mapped into memory (null when it could not be mapped).
-  const char* Mapping() const { return map_; }
-  uint64_t MappingSize() const { return mapSize_; }
-  // The file for QDLMCursor::Start, which reads a mapping only within
-  // platform::RunGuarded.
-  QDLMSource Source() const { return {fd_, map_, mapSize_}; }
-  // Lets go of the mapped pages of the file's last bytes (they stay in the
-  // file cache and are mapped again when read): the count leaves the pages
-  // it read mapped, and a reader that needs memory of its own while it
-  // reads the file from the front makes room at the end, read last.
-  void ReleaseTail(uint64_t bytes) const;
-
   // Record starts found by the last count, in file order, the first at
   // record 0, at most kCheckpointStride records apart.
   const std::vector<QDLMCheckpoint>& Checkpoints() const { return checkpoints_; }
@@ -96,7 +82,5 @@ class QDLMFile {
   size_t lineLength_ = 0;
   std::vector<QDLMCheckpoint> checkpoints_;
   int readError_ = 0;
-  const char* map_ = nullptr;
-  uint64_t mapSize_ = 0;
   uint64_t size_ = 0;
 };

@@ -16,12 +16,6 @@ namespace platform {
 // The first size bytes of fd, read-only, or null (nothing is reported).
 const char* MapFile(int fd, uint64_t size);
 void UnmapFile(const char* map, uint64_t size);
-// Lets go of the pages of [at, at + size) (they stay in the file cache);
-// at must lie on a page boundary.
-void ReleasePages(const char* at, uint64_t size);
-// Maps the pages of [at, at + size) in one go, ahead of their reading,
-// where the system can; at must lie on a page boundary.
-void PrefetchPages(const char* at, uint64_t size);
 
 // Runs fn(arg) and returns 0, or EIO when fn touched a part of a mapped file
 // that is gone. fn is then left where it was, so it must not own anything

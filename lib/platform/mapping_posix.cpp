@@ -64,19 +64,6 @@ void UnmapFile(const char* map, uint64_t size) {
   if (map) ::munmap(const_cast<char*>(map), static_cast<size_t>(size));
 }
 
-void ReleasePages(const char* at, uint64_t size) {
-  ::madvise(const_cast<char*>(at), static_cast<size_t>(size), MADV_DONTNEED);
-}
-
-void PrefetchPages(const char* at, uint64_t size) {
-#ifdef MADV_POPULATE_READ
-  ::madvise(const_cast<char*>(at), static_cast<size_t>(size), MADV_POPULATE_READ);
-#else
-  (void)at;
-  (void)size;
-#endif
-}
-
 int RunGuarded(void (*fn)(void*), void* arg) {
   // The guard a caller had is back in place however this ends: normally,
   // by the jump, or by an exception from fn.

@@ -45,23 +45,6 @@ bool installGuard() {
   return guardSlot != TLS_OUT_OF_INDEXES;
 }
 
-// PrefetchVirtualMemory exists from Windows 8 on: looked up, not linked.
-struct MemoryRange {
-  void* address;
-  SIZE_T size;
-};
-using PrefetchFunction = BOOL(WINAPI*)(HANDLE, ULONG_PTR, MemoryRange*, ULONG);
-
-PrefetchFunction prefetchFunction() {
-  static const PrefetchFunction fn = [] {
-    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    return kernel ? reinterpret_cast<PrefetchFunction>(
-                        reinterpret_cast<void*>(::GetProcAddress(kernel, "PrefetchVirtualMemory")))
-                  : nullptr;
-  }();
-  return fn;
-}
-
 }  // namespace
 
 const char* MapFile(int fd, uint64_t size) {
@@ -79,22 +62,6 @@ const char* MapFile(int fd, uint64_t size) {
 
 void UnmapFile(const char* map, uint64_t) {
   if (map) ::UnmapViewOfFile(map);
-}
-
-// VirtualUnlock of pages that are not locked takes them out of the
-// process's working set (and fails with ERROR_NOT_LOCKED, which is the
-// expected answer); they stay in the file cache.
-void ReleasePages(const char* at, uint64_t size) {
-  DWORD lastError = ::GetLastError();
-  ::VirtualUnlock(const_cast<char*>(at), static_cast<SIZE_T>(size));
-  ::SetLastError(lastError);
-}
-
-void PrefetchPages(const char* at, uint64_t size) {
-  if (PrefetchFunction prefetch = prefetchFunction()) {
-    MemoryRange range = {const_cast<char*>(at), static_cast<SIZE_T>(size)};
-    prefetch(::GetCurrentProcess(), 1, &range, 0);
-  }
 }
 
 int RunGuarded(void (*fn)(void*), void* arg) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -18,6 +19,7 @@
 #include "logtable/logfile.h"
 #include "mat/mat.h"
 #include "msg/qlog.h"
+#include "tracepack/import_log.h"
 #include "tracepack/pack_log.h"
 #include "unit/mat_test_util.h"
 #include "unit_util.h"
@@ -149,6 +151,27 @@ TEST(ImportLog, WritingStraightIntoTheMatFileGivesTheTablesFile) {
   ASSERT_EQ(got.size(), expect.size());
   EXPECT_TRUE(got.compare(116, std::string::npos, expect, 116, std::string::npos) == 0);
   EXPECT_EQ(log.find("LogFile:"), std::string::npos) << log;
+}
+
+// A log cut short after its records were counted is a read error, never
+// records of zeros.
+TEST(ImportLog, LogCutShortAfterTheCountIsAReadError) {
+  unit::ScopedTempCwd cwd;
+  std::string log = "a b\n";
+  for (int i = 0; i < 100000; ++i) log += std::to_string(i) + " 1.5\n";
+  unit::Spit(cwd / "cut.log", log);
+  testing::internal::CaptureStderr();
+  LogFile table;
+  QDLMFile reader("cut.log");
+  uint32_t records = ReadLogHeader(reader, table);
+  std::error_code cut;
+  std::filesystem::resize_file(cwd / "cut.log", log.size() / 2, cut);
+  std::optional<QProgress> progress;
+  if (!cut) ReadIntoColumns(reader, records, "cut.log", table, progress);
+  std::string said = testing::internal::GetCapturedStderr();
+  if (cut) GTEST_SKIP() << "the system does not cut short a file open for reading";
+  EXPECT_FALSE(table.imported);
+  EXPECT_NE(said.find("can't read 'cut.log'"), std::string::npos) << said;
 }
 
 // Fields too long for level 5 go straight into a 7.3 file, which must hold

@@ -1,5 +1,4 @@
 #include "io/qdlmfile.h"
-#include "platform/mapping.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +9,6 @@
 #include <vector>
 
 #include "unit_util.h"
-
-#if !defined(_WIN32)
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -179,31 +174,4 @@ TEST(QDLMFile, ReadOnlyFileOpens) {
   EXPECT_EQ(f.NoofRecs(), 1u);
   // Windows deletes no read-only file: let the cleanup remove it.
   fs::permissions(cwd / "ro.log", fs::perms::owner_write, fs::perm_options::add);
-}
-
-// The counts and the value pass read the log through a mapping; a log cut
-// short by someone else meanwhile must give a read error, not end the
-// process with SIGBUS.
-TEST(QDLMFile, LogCutShortWhileMappedIsAReadError) {
-#if defined(_WIN32)
-  GTEST_SKIP() << "Windows refuses to cut short a mapped file";
-#else
-  unit::ScopedTempCwd cwd;
-  std::string log = "a b\n";
-  for (int i = 0; i < 100000; ++i) log += std::to_string(i) + " 1.5\n";
-  unit::Spit(cwd / "cut.log", log);
-  testing::internal::CaptureStderr();
-  QDLMFile reader("cut.log");
-  testing::internal::GetCapturedStderr();
-  ASSERT_NE(reader.Mapping(), nullptr);
-  ASSERT_EQ(::truncate((cwd / "cut.log").c_str(), 0), 0);
-  QDLMCursor cursor;
-  cursor.Start(reader.Source(), 0);
-  int pieces = 0;
-  auto walk = [&] {
-    while (cursor.NextData()) ++pieces;
-  };
-  EXPECT_EQ(platform::RunGuarded(walk), EIO);
-  EXPECT_LT(pieces, 100001);
-#endif
 }

@@ -79,8 +79,4 @@ uint64_t MatRowSink::blockBytes(size_t rows) const {
   return rows * static_cast<uint64_t>(fieldCount_) * sizeof(double);
 }
 
-uint64_t MatRowSink::BlockBytes() const {
-  return blockBytes(std::min(kRowsAtMost, static_cast<size_t>(records_)));
-}
-
 bool MatRowSink::Commit() { return file_.Close() == 0; }

@@ -24,8 +24,6 @@ class MatRowSink : public RowSink {
   static std::unique_ptr<MatRowSink> Open(const char* matFileName, const LogFile& table);
 
   std::unique_ptr<Writer> NewWriter() override;
-  // The most memory a thread's block takes.
-  uint64_t BlockBytes() const;
   // Completes the file; false, with errno telling why, when the target was
   // left as it was.
   bool Commit();

@@ -15,7 +15,6 @@
 #include <memory>
 #include <optional>
 
-#include "io/qblocks.h"
 #include "io/qdlmfile.h"
 #include "logtable/logfile.h"
 #include "mat/mat.h"
@@ -36,8 +35,6 @@ std::unique_ptr<MatRowSink> readIntoMat(const QDLMFile& reader, uint32_t records
   if (records > INT_MAX) return nullptr;
   std::unique_ptr<MatRowSink> sink = MatRowSink::Open(matFileName, table);
   if (!sink) return nullptr;
-  // The threads' blocks take the room of the log's last pages meanwhile.
-  reader.ReleaseTail(BlockThreads(SIZE_MAX) * sink->BlockBytes());
   int error = ReadValues(reader, table.recordCount, table.fieldCount, *sink);
   if (!error) error = reader.ReadError();
   if (error) {
@@ -53,7 +50,7 @@ void PackLog(const char* logFileName, const char* matFileName) {
   LogFile table;
   std::unique_ptr<MatRowSink> written;
   {
-    // The log stays open (and mapped) for steps 1 to 3 only.
+    // The log stays open for steps 1 to 3 only.
     QDLMFile reader(logFileName);
     uint32_t records = ReadLogHeader(reader, table);
     // The value pass is the long part of a conversion: a terminal shows how

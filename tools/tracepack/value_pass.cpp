@@ -1,6 +1,7 @@
 #include "tracepack/value_pass.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <vector>
 
@@ -8,7 +9,6 @@
 #include "io/qdlmcursor.h"
 #include "logtable/logfile.h"
 #include "msg/qprogress.h"
-#include "platform/mapping.h"
 #include "text/qatof.h"
 
 namespace {
@@ -84,23 +84,22 @@ void parseLine(const char* p, const char* end, const char* readable, int fieldCo
 }
 
 // Reads the next count records of the cursor into rows 0 .. count - 1 of
-// columns (records the file no longer holds give zeros), and counts the
-// bytes read towards the progress shown.
-void readRecords(QDLMCursor& cursor, int count, int fieldCount, double* const* columns) {
-  static const char kNoLine[1] = "";
+// columns, and counts the bytes read towards the progress shown. EIO when
+// the file no longer holds them all (it was cut short since the count),
+// the errno of a read that failed, or 0.
+int readRecords(QDLMCursor& cursor, int count, int fieldCount, double* const* columns) {
   uint64_t reported = cursor.PieceOffset() + cursor.PieceLength();
   for (int r = 0; r < count; ++r) {
-    if (cursor.NextData())
-      parseLine(cursor.Piece(), cursor.Piece() + cursor.PieceLength(), cursor.ReadableEnd(),
-                fieldCount, columns, r);
-    else
-      parseLine(kNoLine, kNoLine, kNoLine, fieldCount, columns, r);
+    if (!cursor.NextData()) return cursor.Error() ? cursor.Error() : EIO;
+    parseLine(cursor.Piece(), cursor.Piece() + cursor.PieceLength(), cursor.ReadableEnd(),
+              fieldCount, columns, r);
     if ((r & 1023) == 1023 || r + 1 == count) {
       uint64_t at = cursor.PieceOffset() + cursor.PieceLength();
       if (at > reported) QProgressAdvance(at - reported, at - reported);
       reported = at;
     }
   }
+  return 0;
 }
 
 // A run of records read in one go: from record first (at file offset
@@ -149,14 +148,8 @@ int ReadValues(const QDLMFile& reader, int recordCount, int fieldCount, RowSink&
     double* rows[LogFile::kMaxFields];
     if (!writer || writer->Rows(block.first, count, rows) != 0) return kSinkFailed;
     QDLMCursor cursor;
-    cursor.Start(reader.Source(), block.offset);
-    // What has been read is let go of on the way, by every thread, rather
-    // than all at once by one when the file is closed.
-    cursor.ReleaseBehind();
-    auto read = [&] { readRecords(cursor, count, fieldCount, rows); };
-    if (int lost = platform::RunGuarded(read)) return lost;
-    if (cursor.Error()) return cursor.Error();
-    cursor.ReleaseRead();
+    cursor.Start(reader.Descriptor(), block.offset);
+    if (int error = readRecords(cursor, count, fieldCount, rows)) return error;
     return writer->Filled(block.first, count);
   };
   auto finish = [](Writer& writer) { return writer ? writer->Finish() : 0; };
