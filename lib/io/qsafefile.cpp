@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "io/qblocks.h"
 #include "platform/file_io.h"
 #include "platform/process.h"
 #include "platform/signals.h"
@@ -33,8 +32,6 @@ constexpr uint64_t kFreeLaterFrom = 16 << 20;
 // page: packing 800 MB over an 800 MB MAT-file took 0.6 to 2.2 s that way,
 // against 0.6 to 0.7 s with the old pages let go of first. For 160 MB it
 // made runs 13 to 16 ms slower: writes that small still find such memory.
-// The kernel takes some 70 ms per 800 MB for it on one core, while nothing
-// else runs: the two halves go at once.
 constexpr uint64_t kDropCacheFrom = 256 << 20;
 std::atomic<unsigned> tempCounter{0};
 
@@ -121,13 +118,7 @@ bool QSafeFile::Open(const char* target, bool inPlace) {
     return false;
   }
   if (replacing) (void)platform::SetMode(fd_, st.mode);
-  if (replacing && st.size >= kDropCacheFrom) {
-    uint64_t half = st.size / 2;
-    RunBlocks(2, [&](size_t k) {
-      platform::DropCleanCache(target_.c_str(), k == 0 ? 0 : half, k == 0 ? half : 0);
-      return 0;
-    }, 2);
-  }
+  if (replacing && st.size >= kDropCacheFrom) platform::DropCleanCache(target_.c_str());
   replacing_ = replacing;
   oldSize_ = 0;
   buffer_.resize(kBufferSize);

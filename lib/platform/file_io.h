@@ -97,13 +97,11 @@ bool Remove(const char* path);
 // short-lived process of its own, which may outlast the caller. Removes in
 // place where no such process can be had (Windows, a failed fork).
 bool RemoveFreeingLater(const char* path);
-// Lets go of the file's pages from offset on (length bytes; 0: to the end)
-// in the system's file cache, its contents staying as they are, when no
-// page of the whole file waits to be written out: letting go of those would
-// write them first. Does nothing where the system cannot tell (Windows,
-// Linux before 6.5) or the file cannot be opened. Calls for parts of one
-// file may run at once.
-void DropCleanCache(const char* path, uint64_t offset, uint64_t length);
+// Lets go of the file's pages in the system's file cache, its contents
+// staying as they are, when none of them waits to be written out: letting
+// go of those would write them first. Does nothing where the system cannot
+// tell (Windows, Linux before 6.5) or the file cannot be opened.
+void DropCleanCache(const char* path);
 // Waits until the file's data and size are on the disk itself, so that a
 // power loss after a rename finds the whole file under its new name.
 bool SyncFile(int fd);

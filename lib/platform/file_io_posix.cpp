@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <system_error>
+#include <thread>
 
 namespace platform {
 
@@ -174,7 +176,7 @@ bool RemoveFreeingLater(const char* path) {
   return true;
 }
 
-void DropCleanCache(const char* path, uint64_t offset, uint64_t length) {
+void DropCleanCache(const char* path) {
 #if defined(__NR_cachestat)
   constexpr long kCacheStat = __NR_cachestat;
 #else
@@ -190,9 +192,24 @@ void DropCleanCache(const char* path, uint64_t offset, uint64_t length) {
     uint64_t cached, dirty, writeback, evicted, recentlyEvicted;
   } counts{};
   if (::syscall(kCacheStat, fd, &range, &counts, 0) == 0 && counts.cached > 0 &&
-      counts.dirty == 0 && counts.writeback == 0)
-    (void)::posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(length),
-                          POSIX_FADV_DONTNEED);
+      counts.dirty == 0 && counts.writeback == 0) {
+    // The kernel takes some 70 ms per 800 MB for it on one core, while
+    // nothing else runs: the two halves go at once where a thread can be had.
+    struct stat st;
+    off_t half = ::fstat(fd, &st) == 0 ? st.st_size / 2 : 0;
+    auto dropFrom = [fd](off_t offset, off_t length) {
+      (void)::posix_fadvise(fd, offset, length, POSIX_FADV_DONTNEED);
+    };
+    std::thread second;
+    if (half > 0) {
+      try {
+        second = std::thread(dropFrom, half, off_t{0});
+      } catch (const std::system_error&) {
+      }
+    }
+    dropFrom(0, second.joinable() ? half : 0);
+    if (second.joinable()) second.join();
+  }
   ::close(fd);
 }
 

@@ -478,7 +478,7 @@ bool Remove(const char* path) {
 // last handle closes; there is no cheaper way to hand that on.
 bool RemoveFreeingLater(const char* path) { return Remove(path); }
 
-void DropCleanCache(const char*, uint64_t, uint64_t) {}
+void DropCleanCache(const char*) {}
 
 bool AllocateSpace(int fd, uint64_t size) { return reserve(fd, size); }
 

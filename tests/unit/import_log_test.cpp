@@ -135,9 +135,7 @@ TEST(ImportLog, FastPassEqualsFieldByFieldAtof) {
 // after the header text.
 TEST(ImportLog, WritingStraightIntoTheMatFileGivesTheTablesFile) {
   unit::ScopedTempCwd cwd;
-  // Enough records that, where blocks go several strides at a time, the
-  // threads take such runs before the single blocks at the end, on up to 8
-  // cores.
+  // Enough records for several blocks a thread, on up to 8 cores.
   unit::Spit(cwd / "m.log", MessyLog(320000, 5, 7));
   testing::internal::CaptureStderr();
   {

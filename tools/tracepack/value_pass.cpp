@@ -102,7 +102,7 @@ int readRecords(QDLMCursor& cursor, int count, int fieldCount, double* const* co
   return 0;
 }
 
-// A run of records read in one go: from record first (at file offset
+// A block of records read in one go: from record first (at file offset
 // offset) up to record last.
 struct Range {
   uint64_t offset;
@@ -110,8 +110,8 @@ struct Range {
   int last;
 };
 
-// The records cut at the reader's checkpoints into blocks, and those joined
-// into the runs the threads take.
+// The records cut at the reader's checkpoints into the blocks the threads
+// take.
 std::vector<Range> recordBlocks(const QDLMFile& reader, int recordCount) {
   const std::vector<QDLMCheckpoint>& checkpoints = reader.Checkpoints();
   std::vector<Range> blocks;
@@ -122,17 +122,7 @@ std::vector<Range> recordBlocks(const QDLMFile& reader, int recordCount) {
                       static_cast<int>(std::min<uint64_t>(last, recordCount))});
   }
   if (!blocks.empty()) blocks.back().last = recordCount;
-  // Consecutive blocks go together, kValueBlocksAtMost at a time, so that
-  // the rows of each column go out in longer writes; the last few go one by
-  // one, so that the threads end together.
-  size_t singles = 4 * BlockThreads(blocks.size());
-  std::vector<Range> groups;
-  for (size_t k = 0; k < blocks.size();) {
-    size_t take = k + singles < blocks.size() ? std::min(kValueBlocksAtMost, blocks.size() - singles - k) : 1;
-    groups.push_back({blocks[k].offset, blocks[k].first, blocks[k + take - 1].last});
-    k += take;
-  }
-  return groups;
+  return blocks;
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
 // The value pass: every record of a counted log converted and handed to a
 // row sink, block by block, on one thread per core.
 //
-// The records are cut into blocks at the reader's checkpoints, up to
-// kValueBlocksAtMost strides at a time; each thread takes the next block,
-// asks its RowSink::Writer where the block's rows go, converts the block's
-// lines into them (exactly as atof would, a missing field 0.0, extra fields
+// The records are cut into blocks at the reader's checkpoints; each thread
+// takes the next block, asks its RowSink::Writer where the block's rows go,
+// converts the block's lines into them (exactly as atof would, a missing field 0.0, extra fields
 // ignored) and tells the writer they are filled.
 // Where a value lands never depends on the thread that read it.
 #pragma once
@@ -35,15 +34,14 @@ class RowSink {
   virtual std::unique_ptr<Writer> NewWriter() = 0;
 };
 
-// A block is at most this many of the reader's checkpoint strides: the
-// rows a sink is asked for at a time are at most kValueRecordsAtMost.
-// Longer blocks make longer writes, which cost the kernel less per byte,
-// but each thread's block is megabytes of fresh memory, which costs more
-// where huge pages are not to be had: in a virtual machine that takes a
-// fault of its own for every 4 KiB page first touched, one stride took
-// 0.83 to 0.93 of the time of four on L, and no longer with huge pages.
-constexpr size_t kValueBlocksAtMost = 1;
-constexpr size_t kValueRecordsAtMost = kValueBlocksAtMost * QDLMFile::kCheckpointStride;
+// The rows a sink is asked for at a time: one checkpoint stride at most.
+// Longer blocks would make longer writes, which cost the kernel less per
+// byte, but each thread's block is megabytes of fresh memory, which costs
+// more where huge pages are not to be had: in a virtual machine that takes
+// a fault of its own for every 4 KiB page first touched, blocks of one
+// stride took 0.83 to 0.93 of the time of blocks of four on L, and no
+// longer with huge pages.
+constexpr size_t kValueRecordsAtMost = QDLMFile::kCheckpointStride;
 
 // A sink's failure, told apart from a failed read (a positive errno).
 constexpr int kSinkFailed = -1;
